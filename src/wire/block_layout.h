@@ -1,0 +1,118 @@
+// Where each field of a public attribute record lies in the daemon's fixed
+// block. The block is the record as laid out with 4-byte pointers; on a host
+// with wider pointers the record's fields move, so the block is copied run by
+// run. The library copies block -> record with this table, the simulation
+// daemon builds record -> block with the same table, so the two cannot drift.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "velkdirectfe.h"
+
+namespace vdfe::wire {
+
+enum class Run : uint8_t {
+    opaque,    // daemon-only bytes, copied verbatim
+    kind,      // 32-bit kind word, host byte order
+    desc,      // 10-byte descriptor
+    path,      // string pointers: zero in the block, filled from wire strings
+    aux_str,
+    opt_str,
+    aux_ptr_a, // pointers that no wire string fills: left null
+    aux_ptr_b,
+    props,     // property list head
+};
+
+struct BlockRun {
+    Run role;
+    uint16_t block_offset;  // position in the fixed block
+    uint16_t width;         // bytes in the block
+    uint16_t record_offset; // position in the public record on this host
+};
+
+struct BlockLayout {
+    std::size_t block_size;
+    std::span<const BlockRun> runs;
+};
+
+#define VDFE_RUN(role, boff, width, type, field) \
+    BlockRun{Run::role, boff, width, static_cast<uint16_t>(offsetof(type, field))}
+
+inline constexpr BlockRun kSensorRuns[] = {
+    VDFE_RUN(opaque, 0, 8, velkdirectfe_sensor_attr_t, opaque0),
+    VDFE_RUN(path, 8, 4, velkdirectfe_sensor_attr_t, path),
+    VDFE_RUN(aux_str, 12, 4, velkdirectfe_sensor_attr_t, aux_str),
+    VDFE_RUN(opaque, 16, 28, velkdirectfe_sensor_attr_t, opaque1),
+    VDFE_RUN(kind, 44, 4, velkdirectfe_sensor_attr_t, kind),
+    VDFE_RUN(desc, 48, 10, velkdirectfe_sensor_attr_t, desc),
+    VDFE_RUN(opaque, 58, 50, velkdirectfe_sensor_attr_t, opaque2),
+    VDFE_RUN(aux_ptr_a, 108, 4, velkdirectfe_sensor_attr_t, aux_ptr_a),
+    VDFE_RUN(aux_ptr_b, 112, 4, velkdirectfe_sensor_attr_t, aux_ptr_b),
+    VDFE_RUN(opaque, 116, 28, velkdirectfe_sensor_attr_t, opaque3),
+    VDFE_RUN(opt_str, 144, 4, velkdirectfe_sensor_attr_t, opt_str),
+    VDFE_RUN(props, 148, 4, velkdirectfe_sensor_attr_t, props),
+};
+
+inline constexpr BlockRun kIndicatorRuns[] = {
+    VDFE_RUN(opaque, 0, 4, velkdirectfe_ind_attr_t, opaque0),
+    VDFE_RUN(path, 4, 4, velkdirectfe_ind_attr_t, path),
+    VDFE_RUN(aux_str, 8, 4, velkdirectfe_ind_attr_t, aux_str),
+    VDFE_RUN(kind, 12, 4, velkdirectfe_ind_attr_t, kind),
+    VDFE_RUN(desc, 16, 10, velkdirectfe_ind_attr_t, desc),
+    VDFE_RUN(opaque, 26, 14, velkdirectfe_ind_attr_t, opaque1),
+    VDFE_RUN(props, 40, 4, velkdirectfe_ind_attr_t, props),
+};
+
+inline constexpr BlockRun kFruRuns[] = {
+    VDFE_RUN(opaque, 0, 4, velkdirectfe_fru_attr_t, opaque0),
+    VDFE_RUN(path, 4, 4, velkdirectfe_fru_attr_t, path),
+    VDFE_RUN(aux_str, 8, 4, velkdirectfe_fru_attr_t, aux_str),
+    VDFE_RUN(opaque, 12, 4, velkdirectfe_fru_attr_t, opaque1),
+    VDFE_RUN(kind, 16, 4, velkdirectfe_fru_attr_t, kind),
+    VDFE_RUN(desc, 20, 10, velkdirectfe_fru_attr_t, desc),
+    VDFE_RUN(opaque, 30, 70, velkdirectfe_fru_attr_t, opaque2),
+    VDFE_RUN(props, 100, 4, velkdirectfe_fru_attr_t, props),
+};
+
+inline constexpr BlockRun kComponentRuns[] = {
+    VDFE_RUN(opaque, 0, 4, velkdirectfe_comp_attr_t, opaque0),
+    VDFE_RUN(path, 4, 4, velkdirectfe_comp_attr_t, path),
+    VDFE_RUN(kind, 8, 4, velkdirectfe_comp_attr_t, kind),
+    VDFE_RUN(desc, 12, 10, velkdirectfe_comp_attr_t, desc),
+    VDFE_RUN(opaque, 22, 2, velkdirectfe_comp_attr_t, opaque1),
+    VDFE_RUN(props, 24, 4, velkdirectfe_comp_attr_t, props),
+};
+
+#undef VDFE_RUN
+
+inline constexpr BlockLayout kSensorLayout{152, kSensorRuns};
+inline constexpr BlockLayout kIndicatorLayout{44, kIndicatorRuns};
+inline constexpr BlockLayout kFruLayout{104, kFruRuns};
+inline constexpr BlockLayout kComponentLayout{28, kComponentRuns};
+
+// True for the runs whose bytes are data (copied), false for pointer slots.
+constexpr bool carries_bytes(Run role) {
+    return role == Run::opaque || role == Run::kind || role == Run::desc;
+}
+
+// Copies the data runs of a block into a record and nulls its pointer slots.
+void record_from_block(const BlockLayout& layout, const uint8_t* block, void* record);
+
+// Writes the data runs of a record into a block, with zero in pointer slots.
+void block_from_record(const BlockLayout& layout, const void* record, uint8_t* block);
+
+// The layout table must tile the block exactly, run after run.
+constexpr bool tiles_block(const BlockLayout& layout) {
+    std::size_t at = 0;
+    for (const BlockRun& run : layout.runs) {
+        if (run.block_offset != at) return false;
+        at += run.width;
+    }
+    return at == layout.block_size;
+}
+static_assert(tiles_block(kSensorLayout) && tiles_block(kIndicatorLayout) &&
+              tiles_block(kFruLayout) && tiles_block(kComponentLayout));
+
+} // namespace vdfe::wire

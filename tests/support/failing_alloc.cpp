@@ -1,0 +1,75 @@
+#include "failing_alloc.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+struct ThreadState {
+    bool armed = false;
+    long fail_index = -1;
+    long count = 0;
+    bool injected = false;
+    std::size_t largest = 0;
+};
+thread_local ThreadState t_state;
+
+// True when this allocation is the one to fail.
+bool intercept(std::size_t bytes) {
+    ThreadState& s = t_state;
+    if (!s.armed) return false;
+    s.largest = std::max(s.largest, bytes);
+    if (s.count++ == s.fail_index) {
+        s.injected = true;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+extern "C" {
+void* __real_malloc(std::size_t);
+void* __real_calloc(std::size_t, std::size_t);
+void* __real_realloc(void*, std::size_t);
+char* __real_strdup(const char*);
+
+void* __wrap_malloc(std::size_t bytes) { return intercept(bytes) ? nullptr : __real_malloc(bytes); }
+void* __wrap_calloc(std::size_t n, std::size_t size) {
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(n, size, &bytes)) bytes = SIZE_MAX;
+    return intercept(bytes) ? nullptr : __real_calloc(n, size);
+}
+void* __wrap_realloc(void* block, std::size_t bytes) {
+    return intercept(bytes) ? nullptr : __real_realloc(block, bytes);
+}
+char* __wrap_strdup(const char* text) {
+    return intercept(__builtin_strlen(text) + 1) ? nullptr : __real_strdup(text);
+}
+}
+
+namespace vdfe::test {
+
+void AllocationProbe::fail_at(long index) { t_state = ThreadState{true, index, 0, false, 0}; }
+void AllocationProbe::count_only() { fail_at(-1); }
+void AllocationProbe::disarm() { t_state.armed = false; }
+bool AllocationProbe::failure_injected() { return t_state.injected; }
+long AllocationProbe::allocations() { return t_state.count; }
+std::size_t AllocationProbe::largest_request() { return t_state.largest; }
+
+long sweep_allocation_failures(const std::function<int()>& op, const std::function<void(int)>& on_failure,
+                               const std::function<void(int)>& on_success) {
+    for (long index = 0;; ++index) {
+        AllocationProbe::fail_at(index);
+        int result = op();
+        AllocationProbe::disarm();
+        if (!AllocationProbe::failure_injected()) {
+            on_success(result);
+            return index;
+        }
+        on_failure(result);
+    }
+}
+
+} // namespace vdfe::test
