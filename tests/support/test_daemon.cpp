@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <poll.h>
+#include <cstring>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace vdfe::test {
@@ -21,6 +23,18 @@ bool_t capture_arguments(XDR* xdrs, Bytes* out) {
 bool_t put_result(XDR* xdrs, const Bytes* result) {
     if (result->empty()) return TRUE;
     return XDR_PUTBYTES(xdrs, reinterpret_cast<const char*>(result->data()), static_cast<u_int>(result->size()));
+}
+
+// svcunix_create would do this too, but it leaks its copy of the address.
+int listen_on_socket_path() {
+    unlink(VELKD_SOCKET_PATH);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0)
+        abort();
+    return fd;
 }
 
 // Connections still open (besides the listener) in libtirpc's poll set.
@@ -98,8 +112,7 @@ void TestDaemon::dispatch(struct svc_req* request, SVCXPRT* transport) {
 
 void TestDaemon::serve(std::chrono::milliseconds start_delay) {
     std::this_thread::sleep_for(start_delay);
-    unlink(VELKD_SOCKET_PATH);
-    SVCXPRT* listener = svcunix_create(RPC_ANYSOCK, 0, 0, const_cast<char*>(VELKD_SOCKET_PATH));
+    SVCXPRT* listener = svc_vc_create(listen_on_socket_path(), 0, 0);
     if (listener == nullptr || !svc_register(listener, VELKD_PROG, VELKD_VERS, dispatch_trampoline, 0)) abort();
     {
         std::lock_guard lock(mutex_);
