@@ -1,11 +1,13 @@
 // Allocation failure injection for tests linked against the library's static
 // archive with -Wl,--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=strdup:
 // every allocation the library makes on the armed thread is counted, and the
-// n-th one (counting from 0) fails.
+// n-th one (counting from 0) fails. operator new is wrapped too (-Wl,--wrap=_Znwm)
+// and fails by throwing std::bad_alloc.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace vdfe::test {
 
@@ -16,6 +18,22 @@ struct AllocationProbe {
     static bool failure_injected();    // since the last arm
     static long allocations();         // since the last arm
     static std::size_t largest_request();
+
+    enum class Kind { malloc, calloc, realloc, strdup, new_ };
+    struct Request {
+        Kind kind;
+        std::size_t bytes;
+    };
+    // The requests since the last arm, in order (the first few thousand).
+    static std::vector<Request> requests();
+
+    // Allocations on this thread go uncounted while a Pause lives (for test
+    // code that runs inside a library call, such as a callback).
+    struct Pause {
+        Pause();
+        ~Pause();
+        bool was_armed;
+    };
 };
 
 // Runs op with the 0th, 1st, 2nd, ... allocation failing until a run injects

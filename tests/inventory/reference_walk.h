@@ -1,0 +1,99 @@
+// The inventory walk exactly as first described: a linear scan of the node
+// array for every parent and a scan of the whole array for every level. Slow
+// on purpose; the library's indexed walk must match it call for call.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "inventory/inventory_tree.h"
+
+namespace vdfe::test {
+
+struct Callback {
+    std::string path;
+    uint32_t kind;
+    std::vector<uint8_t> desc;
+    const velkdirectfe_nvlist_t* props;
+    void* parent_data;
+    bool operator==(const Callback&) const = default;
+};
+
+struct ReferenceResult {
+    int result;
+    std::vector<Callback> calls;     // user data handed down: 1 + index of the call
+    std::vector<size_t> capacities;  // the node array's capacity after each growth
+};
+
+inline int reference_depth(const char* path) {
+    if (path == nullptr || std::strcmp(path, "/") == 0) return 0;
+    if (*path == '\0') return 1;
+    int depth = 1;
+    for (const char* p = path + 1; *p; ++p) depth += *p == '/';
+    return depth;
+}
+
+inline ReferenceResult reference_walk(const inventory::Sources& s, void* root_data) {
+    struct Node {
+        std::string path;
+        void* user_data;
+        uint32_t kind;
+        std::vector<uint8_t> desc;
+        const velkdirectfe_nvlist_t* props;
+        int depth;
+        int parent;
+    };
+    ReferenceResult out{-1, {}, {}};
+    size_t total = size_t{s.fru_count} + s.sensor_count + s.indicator_count + s.component_count;
+    if (total == 0) return out;
+    size_t n = total + 1, capacity = n + n / 10;
+    out.capacities.push_back(capacity);
+    std::vector<Node> nodes;
+    nodes.push_back({"", root_data, 0, std::vector<uint8_t>(10, 0), nullptr, 0, -1});
+    int max_depth = 0;
+    auto fill = [&](const char* path, uint32_t kind, const uint8_t* desc, const velkdirectfe_nvlist_t* props) {
+        nodes.push_back({path, nullptr, kind, std::vector<uint8_t>(desc, desc + 10), props, reference_depth(path), -1});
+        max_depth = std::max(max_depth, nodes.back().depth);
+    };
+    for (uint32_t i = 0; i < s.fru_count; ++i) fill(s.frus[i].path, s.frus[i].kind, s.frus[i].desc, s.frus[i].props);
+    for (uint32_t i = 0; i < s.sensor_count; ++i)
+        fill(s.sensors[i].path, s.sensors[i].kind, s.sensors[i].desc, s.sensors[i].props);
+    for (uint32_t i = 0; i < s.indicator_count; ++i)
+        fill(s.indicators[i].path, s.indicators[i].kind, s.indicators[i].desc, s.indicators[i].props);
+    for (uint32_t i = 0; i < s.component_count; ++i)
+        fill(s.components[i].path, s.components[i].kind, s.components[i].desc, s.components[i].props);
+    const uint8_t ancestor_desc[10] = {0, 0, 0x08};
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        nodes[i].parent = -1;
+        char buffer[256];
+        std::snprintf(buffer, sizeof buffer, "%s", nodes[i].path.c_str()); // cut to 255 characters
+        char* slash = std::strrchr(buffer, '/');
+        if (slash == nullptr) continue;
+        *slash = '\0';
+        bool found = false;
+        for (size_t j = 0; j < nodes.size() && !found; ++j)
+            if (nodes[j].path == buffer) {
+                nodes[i].parent = static_cast<int>(j);
+                found = true;
+            }
+        if (found) continue;
+        if (nodes.size() + 1 >= capacity) {
+            capacity += capacity / 2;
+            out.capacities.push_back(capacity);
+        }
+        fill(buffer, 1, ancestor_desc, nullptr);
+        nodes[i].parent = static_cast<int>(nodes.size() - 1);
+    }
+    for (int level = 1; level <= max_depth; ++level)
+        for (auto& node : nodes)
+            if (node.depth == level) {
+                void* parent_data = node.parent >= 0 ? nodes[node.parent].user_data : nullptr;
+                out.calls.push_back({node.path, node.kind, node.desc, node.props, parent_data});
+                node.user_data = reinterpret_cast<void*>(out.calls.size());
+            }
+    out.result = 0;
+    return out;
+}
+
+} // namespace vdfe::test
