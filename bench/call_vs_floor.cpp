@@ -1,0 +1,164 @@
+// One simple library call against velkd-sim, next to the floor of the same
+// machine in the same run: a bare Unix-socket connect, one 4-byte request, a
+// 4-byte reply and close, served by a minimal server process. Prints the
+// ratio of the two at the end.
+//
+// Both servers run as child processes inside a private /tmp (mount
+// namespace), so the machine's own daemon socket is never touched.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "private_tmp.h"
+#include "velkdirectfe.h"
+#include "velkdirectfe_wire.h"
+
+namespace {
+
+constexpr const char* kFloorPath = "/tmp/floor.sock";
+
+sockaddr_un floor_address() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, kFloorPath);
+    return address;
+}
+
+// The floor server: accept, read the request, write the reply, close.
+[[noreturn]] void serve_floor(int listener) {
+    for (;;) {
+        int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) continue;
+        uint32_t word = 0;
+        if (::read(fd, &word, sizeof word) == sizeof word) [[maybe_unused]] auto n = ::write(fd, &word, sizeof word);
+        ::close(fd);
+    }
+}
+
+pid_t start_floor_server() {
+    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = floor_address();
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 128) != 0)
+        return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) serve_floor(listener);
+    ::close(listener);
+    return pid;
+}
+
+pid_t start_daemon() {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    std::string fd = std::to_string(ready[1]);
+    char* argv[] = {const_cast<char*>(VELKD_SIM_PATH), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, VELKD_SIM_PATH, nullptr, nullptr, argv, environ) != 0) return -1;
+    ::close(ready[1]);
+    char line[8];
+    pollfd wait{ready[0], POLLIN, 0};
+    bool up = ::poll(&wait, 1, 30000) == 1 && ::read(ready[0], line, sizeof line) > 0;
+    ::close(ready[0]);
+    return up ? pid : -1;
+}
+
+void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
+    sockaddr_un address = floor_address();
+    for (auto _ : state) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        uint32_t word = 42;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::write(fd, &word, sizeof word) != sizeof word || ::read(fd, &word, sizeof word) != sizeof word)
+            state.SkipWithError("floor server did not answer");
+        ::close(fd);
+    }
+}
+BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(1.0);
+
+void BM_Library_GetSensorVals(benchmark::State& state) {
+    for (auto _ : state) {
+        uint16_t reading = 0;
+        float normal = 0;
+        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
+            state.SkipWithError("velkd-sim did not answer");
+        benchmark::DoNotOptimize(reading);
+    }
+}
+BENCHMARK(BM_Library_GetSensorVals)->MinTime(1.0);
+
+// libtirpc's own client calling the daemon's null procedure: the part of a
+// library call that is the RPC layer's and the daemon's, without the library.
+void BM_Tirpc_NullProcedure(benchmark::State& state) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    xdrproc_t none = reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void));
+    for (auto _ : state) {
+        int sock = RPC_ANYSOCK;
+        CLIENT* client = clntunix_create(&address, VELKD_PROG, VELKD_VERS, &sock, 0, 0);
+        timeval timeout{25, 0};
+        if (client == nullptr || clnt_call(client, NULLPROC, none, nullptr, none, nullptr, timeout) != RPC_SUCCESS)
+            state.SkipWithError("velkd-sim did not answer");
+        if (client != nullptr) {
+            clnt_control(client, CLSET_FD_CLOSE, nullptr);
+            clnt_destroy(client);
+        }
+    }
+}
+BENCHMARK(BM_Tirpc_NullProcedure)->MinTime(1.0);
+
+// Keeps the time per iteration of each benchmark for the closing ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.iterations > 0) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    void print_ratio() const {
+        auto floor = ns_.find("BM_Floor_ConnectRequestReplyClose/min_time:1.000");
+        auto call = ns_.find("BM_Library_GetSensorVals/min_time:1.000");
+        if (floor == ns_.end() || call == ns_.end()) return;
+        std::printf("\nfloor %.1f us, library call to velkd-sim %.1f us: ratio %.2f\n", floor->second / 1000,
+                    call->second / 1000, call->second / floor->second);
+    }
+
+private:
+    std::map<std::string, double> ns_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!vdfe::test::enter_private_tmp()) return 1;
+    pid_t floor = start_floor_server();
+    pid_t daemon = start_daemon();
+    int code = 0;
+    if (floor > 0 && daemon > 0) {
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        reporter.print_ratio();
+    } else {
+        std::fprintf(stderr, "could not start the servers\n");
+        code = 1;
+    }
+    for (pid_t pid : {floor, daemon}) {
+        if (pid <= 0) continue;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+    benchmark::Shutdown();
+    return code;
+}

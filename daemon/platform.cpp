@@ -1,0 +1,347 @@
+#include "platform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "log.h"
+#include "status.h"
+#include "wire/block_layout.h"
+
+namespace velkd {
+namespace {
+
+char* text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+
+template <typename T>
+void put(uint8_t* at, T value) {
+    std::memcpy(at, &value, sizeof value);
+}
+
+// Names and paths share one index per kind; the loader keeps names unique
+// within the kind and paths unique overall, so a clash is a name equal to
+// another object's path. The name wins.
+template <typename Objects, typename NameOf>
+std::unordered_map<std::string_view, std::size_t> name_index(const Objects& objects, NameOf name_of) {
+    std::unordered_map<std::string_view, std::size_t> index;
+    for (std::size_t i = 0; i < objects.size(); ++i) index.emplace(objects[i].path, i);
+    for (std::size_t i = 0; i < objects.size(); ++i) index.insert_or_assign(name_of(objects[i]), i);
+    return index;
+}
+
+template <typename Map, typename Key>
+std::optional<std::size_t> find_in(const Map& map, const Key& key) {
+    auto it = map.find(key);
+    if (it == map.end()) return std::nullopt;
+    return it->second;
+}
+
+template <typename Record>
+void fill_common(Record& record, const ObjectInfo& info) {
+    record.kind = info.kind;
+    std::memcpy(record.desc, info.desc.data(), info.desc.size());
+}
+
+} // namespace
+
+Platform::Platform(Description description, const FruStore* store)
+    : description_(std::move(description)), faults_(description_.faults), store_(store) {
+    const Description& d = description_;
+    // Property arrays first: the records point into them.
+    auto props_of = [&](const ObjectInfo& info) {
+        std::vector<prop_node> nodes;
+        for (const auto& [name, value] : info.properties) nodes.push_back(prop_node{text(name), text(value)});
+        return &wire_.properties.emplace_back(std::move(nodes));
+    };
+    wire_.properties.reserve(d.sensors.size() + d.indicators.size() + d.frus.size() + d.components.size());
+
+    for (const SensorDesc& s : d.sensors) {
+        velkdirectfe_sensor_attr_t record{};
+        fill_common(record, s);
+        put(record.opaque0, s.number);
+        put(record.opaque1, s.conversion.m);
+        put(record.opaque1 + 4, s.conversion.b);
+        put(record.opaque1 + 8, uint32_t{s.poll_interval_ms});
+        record.opaque1[12] = s.type;
+        velkfe_sensor_attr& wire = wire_.sensors.emplace_back();
+        vdfe::wire::block_from_record(vdfe::wire::kSensorLayout, &record, wire.block);
+        auto* props = props_of(s);
+        wire.path = text(s.path);
+        wire.aux_str = text(s.id);
+        wire.opt_str = text(s.note);
+        wire.prop_count = static_cast<uint32_t>(props->size());
+        wire.props = props->data();
+    }
+    for (const IndicatorDesc& ind : d.indicators) {
+        velkdirectfe_ind_attr_t record{};
+        fill_common(record, ind);
+        record.opaque1[0] = static_cast<uint8_t>(ind.modes.size());
+        std::copy(ind.modes.begin(), ind.modes.end(), record.opaque1 + 1);
+        velkfe_ind_attr& wire = wire_.indicators.emplace_back();
+        vdfe::wire::block_from_record(vdfe::wire::kIndicatorLayout, &record, wire.block);
+        auto* props = props_of(ind);
+        wire.path = text(ind.path);
+        wire.aux_str = text(ind.name);
+        wire.prop_count = static_cast<uint32_t>(props->size());
+        wire.props = props->data();
+    }
+    for (const FruDesc& fru : d.frus) {
+        velkdirectfe_fru_attr_t record{};
+        fill_common(record, fru);
+        put(record.opaque2, static_cast<uint32_t>(fru.data.size()));
+        record.opaque2[4] = fru.writable ? 1 : 0;
+        velkfe_fru_attr& wire = wire_.frus.emplace_back();
+        vdfe::wire::block_from_record(vdfe::wire::kFruLayout, &record, wire.block);
+        auto* props = props_of(fru);
+        wire.path = text(fru.path);
+        wire.aux_str = text(fru.name);
+        wire.prop_count = static_cast<uint32_t>(props->size());
+        wire.props = props->data();
+    }
+    for (const ComponentDesc& comp : d.components) {
+        velkdirectfe_comp_attr_t record{};
+        fill_common(record, comp);
+        velkfe_comp_attr& wire = wire_.components.emplace_back();
+        vdfe::wire::block_from_record(vdfe::wire::kComponentLayout, &record, wire.block);
+        auto* props = props_of(comp);
+        wire.path = text(comp.path);
+        wire.prop_count = static_cast<uint32_t>(props->size());
+        wire.props = props->data();
+    }
+    wire_.members.reserve(d.associations.size());
+    for (const AssociationDesc& a : d.associations) {
+        auto& nodes = wire_.members.emplace_back();
+        for (EntityKey m : a.members) nodes.push_back(velkfe_mem_node{m.key0, m.key1});
+        auto count = static_cast<uint32_t>(nodes.size());
+        wire_.associations.push_back(velkfe_assoc_t{a.entity.key0, a.entity.key1, a.word, count, count, nodes.data()});
+    }
+    wire_.names = velkfe_plat_names_t{d.names.lead_byte, text(d.names.name), text(d.names.model)};
+
+    sensor_names_ = name_index(d.sensors, [](const SensorDesc& s) { return std::string_view(s.id); });
+    indicator_names_ = name_index(d.indicators, [](const IndicatorDesc& i) { return std::string_view(i.name); });
+    fru_names_ = name_index(d.frus, [](const FruDesc& f) { return std::string_view(f.name); });
+    for (std::size_t i = 0; i < d.sensors.size(); ++i) sensor_numbers_.emplace(d.sensors[i].number, i);
+
+    for (const SensorDesc& s : d.sensors)
+        sensors_.push_back(SensorState{ReadingSource(s.reading), {}, {}, s.thresholds, s.hysteresis, s.polling, 0});
+    for (std::size_t i = 0; i < sensors_.size(); ++i) update_hold_locked(i);
+    for (const IndicatorDesc& ind : d.indicators) indicators_.push_back(IndicatorState{ind.initial_mode, std::nullopt, {}});
+    for (const FruDesc& fru : d.frus) {
+        std::vector<uint8_t> data = fru.data;
+        if (auto saved = store_ ? store_->load(fru.name) : std::nullopt) {
+            if (saved->size() == data.size())
+                data = std::move(*saved);
+            else
+                log(LogLevel::info, "warning: ignoring saved data of FRU \"{}\": {} bytes, its data area has {}",
+                    fru.name, saved->size(), data.size());
+        }
+        fru_data_.push_back(std::move(data));
+    }
+}
+
+std::optional<std::size_t> Platform::find_sensor(std::string_view name) const { return find_in(sensor_names_, name); }
+std::optional<std::size_t> Platform::find_sensor(uint32_t number) const { return find_in(sensor_numbers_, number); }
+std::optional<std::size_t> Platform::find_indicator(std::string_view name) const {
+    return find_in(indicator_names_, name);
+}
+std::optional<std::size_t> Platform::find_fru(std::string_view name) const { return find_in(fru_names_, name); }
+
+std::optional<std::size_t> Platform::find_association(EntityKey key) const {
+    const auto& all = description_.associations;
+    auto it = std::find_if(all.begin(), all.end(), [&](const AssociationDesc& a) { return a.entity == key; });
+    if (it == all.end()) return std::nullopt;
+    return static_cast<std::size_t>(it - all.begin());
+}
+
+double Platform::seconds_now() const {
+    return std::chrono::duration<double>(Clock::now() - epoch_).count();
+}
+
+// ---- sensors ---------------------------------------------------------------
+
+// A sensor that is not polled keeps the value it had when polling stopped.
+void Platform::update_hold_locked(std::size_t i) {
+    SensorState& s = sensors_[i];
+    bool polled = s.polling && polling_running_;
+    if (!polled && !s.held) s.held = s.source.value_at(seconds_now());
+    if (polled) s.held.reset();
+}
+
+uint8_t Platform::raw_locked(std::size_t i) {
+    SensorState& s = sensors_[i];
+    if (s.override_raw) return *s.override_raw;
+    double value = s.held ? *s.held : s.source.value_at(seconds_now());
+    return description_.sensors[i].conversion.to_raw(value);
+}
+
+sensor_reading_values_t Platform::sensor_values(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    uint8_t raw = raw_locked(i);
+    return sensor_reading_values_t{raw, description_.sensors[i].conversion.to_normal(raw)};
+}
+
+sensor_reading_info_t Platform::sensor_info(std::size_t i) {
+    const SensorDesc& d = description_.sensors[i];
+    std::lock_guard lock(mutex_);
+    const SensorState& s = sensors_[i];
+    uint8_t raw = raw_locked(i);
+    float normal = d.conversion.to_normal(raw);
+    uint8_t crossed = 0;
+    for (int t = 0; t < 3; ++t)
+        if (normal <= s.thresholds[t]) crossed |= uint8_t(1u << t);
+    for (int t = 3; t < 6; ++t)
+        if (normal >= s.thresholds[t]) crossed |= uint8_t(1u << t);
+    uint8_t flags = uint8_t((s.polling ? 1 : 0) | (polling_running_ ? 2 : 0) | (s.override_raw ? 4 : 0));
+    const Thresholds& t = s.thresholds;
+    return sensor_reading_info_t{raw,
+                                 normal,
+                                 crossed,
+                                 flags,
+                                 d.type,
+                                 0,
+                                 static_cast<uint16_t>(s.hysteresis.positive << 8 | s.hysteresis.negative),
+                                 d.poll_interval_ms,
+                                 norm_thresh_info_t{t[0], t[1], t[2], t[3], t[4], t[5]}};
+}
+
+Thresholds Platform::thresholds(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    return sensors_[i].thresholds;
+}
+
+int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
+    if (settings.ctrl & ~0xFFu) return kInvalidValue;
+    const Conversion& conversion = description_.sensors[i].conversion;
+    const uint8_t raw[6] = {settings.val1, settings.val2, settings.val3, settings.val4, settings.val5, settings.val6};
+    std::lock_guard lock(mutex_);
+    SensorState& s = sensors_[i];
+    Thresholds next = s.thresholds;
+    for (int t = 0; t < 6; ++t)
+        if (settings.ctrl & (1u << t)) next[t] = conversion.to_normal(raw[t]);
+    for (int t = 1; t < 6; ++t)
+        if (next[t - 1] > next[t]) return kInvalidValue;
+    s.thresholds = next;
+    if (settings.ctrl & 0x40) s.hysteresis.positive = settings.val7;
+    if (settings.ctrl & 0x80) s.hysteresis.negative = settings.val8;
+    return kOk;
+}
+
+int Platform::set_reading(std::size_t i, uint16_t reading) {
+    if (reading > 0xFF) return kInvalidValue;
+    std::lock_guard lock(mutex_);
+    sensors_[i].override_raw = static_cast<uint8_t>(reading);
+    return kOk;
+}
+
+int Platform::enable_polling(std::size_t i, sensor_poll_info_t& out) {
+    std::lock_guard lock(mutex_);
+    SensorState& s = sensors_[i];
+    s.polling = true;
+    if (++s.generation == 0) s.generation = 1; // 0 means "any" to disable
+    update_hold_locked(i);
+    out.poll_word = description_.sensors[i].poll_interval_ms;
+    out.poll_short = s.generation;
+    return kOk;
+}
+
+int Platform::disable_polling(std::size_t i, uint16_t generation, sensor_poll_info_t& out) {
+    std::lock_guard lock(mutex_);
+    SensorState& s = sensors_[i];
+    if (generation != 0 && generation != s.generation) return kWrongState;
+    s.polling = false;
+    update_hold_locked(i);
+    out.poll_word = description_.sensors[i].poll_interval_ms;
+    return kOk;
+}
+
+int Platform::set_poll_state(uint8_t state) {
+    if (state > 1) return kInvalidValue;
+    std::lock_guard lock(mutex_);
+    polling_running_ = state == 1;
+    for (std::size_t i = 0; i < sensors_.size(); ++i) update_hold_locked(i);
+    return kOk;
+}
+
+void Platform::reset_sensors() {
+    std::lock_guard lock(mutex_);
+    polling_running_ = true;
+    for (std::size_t i = 0; i < sensors_.size(); ++i) {
+        const SensorDesc& d = description_.sensors[i];
+        SensorState& s = sensors_[i];
+        s.override_raw.reset();
+        s.held.reset();
+        s.thresholds = d.thresholds;
+        s.hysteresis = d.hysteresis;
+        s.polling = d.polling;
+        update_hold_locked(i);
+    }
+}
+
+// ---- indicators ------------------------------------------------------------
+
+uint8_t Platform::indicator_mode_locked(std::size_t i) {
+    IndicatorState& ind = indicators_[i];
+    if (ind.temporary && Clock::now() >= ind.until) ind.temporary.reset();
+    return ind.temporary ? *ind.temporary : ind.mode;
+}
+
+uint8_t Platform::indicator_mode(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    return indicator_mode_locked(i);
+}
+
+int Platform::set_indicator_mode(std::size_t i, uint8_t mode, uint32_t duration_ms) {
+    const auto& modes = description_.indicators[i].modes;
+    if (std::find(modes.begin(), modes.end(), mode) == modes.end()) return kInvalidValue;
+    std::lock_guard lock(mutex_);
+    IndicatorState& ind = indicators_[i];
+    if (duration_ms == 0) {
+        ind.mode = mode;
+        ind.temporary.reset();
+    } else {
+        ind.temporary = mode;
+        ind.until = Clock::now() + std::chrono::milliseconds(duration_ms);
+    }
+    return kOk;
+}
+
+// ---- FRU data --------------------------------------------------------------
+
+namespace {
+bool within(std::size_t area, uint32_t offset, uint32_t length) {
+    return offset <= area && length <= area - offset;
+}
+} // namespace
+
+int Platform::read_fru(std::size_t i, uint32_t offset, uint32_t length, std::vector<uint8_t>& out) {
+    std::lock_guard lock(mutex_);
+    const std::vector<uint8_t>& data = fru_data_[i];
+    if (!within(data.size(), offset, length)) return kOutOfRange;
+    out.assign(data.begin() + offset, data.begin() + offset + length);
+    return kOk;
+}
+
+int Platform::write_fru(std::size_t i, uint32_t offset, uint32_t size, const uint8_t* bytes, uint32_t count) {
+    const FruDesc& d = description_.frus[i];
+    if (!d.writable) return kReadOnly;
+    if (count != size) return kInvalidValue;
+    if (!within(d.data.size(), offset, size)) return kOutOfRange;
+    // Writes run one at a time from copy to save to install, so the saved
+    // file always holds the data area as the last write left it.
+    std::lock_guard order(fru_write_mutex_);
+    std::vector<uint8_t> next;
+    {
+        std::lock_guard lock(mutex_);
+        next = fru_data_[i];
+    }
+    std::copy(bytes, bytes + size, next.begin() + offset);
+    if (store_ && !store_->save(d.name, next)) {
+        log(LogLevel::info, "error: cannot save FRU \"{}\" to {}", d.name, store_->file_for(d.name).string());
+        return kStorageError;
+    }
+    std::lock_guard lock(mutex_);
+    fru_data_[i] = std::move(next);
+    return kOk;
+}
+
+} // namespace velkd

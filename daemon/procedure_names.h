@@ -1,0 +1,17 @@
+// Names of the procedures as the client stubs spell them, without the
+// "velkd_" prefix and the "_1" version: "get_sens_val" is procedure 9. Used in
+// logs and in fault descriptions.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace velkd {
+
+inline constexpr int kProcedureCount = 29;
+
+// "?" for a number outside 1..29.
+std::string_view procedure_name(int number);
+std::optional<int> procedure_number(std::string_view name);
+
+} // namespace velkd

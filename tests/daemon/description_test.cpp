@@ -1,0 +1,108 @@
+// Description files the daemon must refuse at start: each is named with its
+// file, line and problem, and no socket is ever bound for it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "daemon_process.h"
+#include "velkdirectfe_wire.h"
+
+namespace velkd::test {
+namespace {
+
+const char* const kPlatform = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+
+const char* const kSensor = R"(
+[[sensor]]
+id = "{id}"
+number = {number}
+path = "/s/{id}"
+conversion = { m = 1.0, b = 0.0 }
+thresholds = { lnr = 0.0, lcr = 1.0, lnc = 2.0, unc = 3.0, ucr = 4.0, unr = 5.0 }
+reading = { behaviour = "constant", value = 1.0 }
+)";
+
+std::string sensor(const std::string& id, int number) {
+    std::string text = kSensor;
+    for (std::string::size_type at; (at = text.find("{id}")) != std::string::npos;) text.replace(at, 4, id);
+    text.replace(text.find("{number}"), 8, std::to_string(number));
+    return text;
+}
+
+struct BadFile {
+    const char* name;
+    std::string text;
+    const char* message; // what the log must say, after "bad.toml:"
+};
+
+class BadDescription : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadDescription, IsRefusedWithFileLineAndProblem) {
+    std::string file = write_file("bad.toml", GetParam().text);
+    Exit run = run_to_exit({"--config", file});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.log.find(std::string("/tmp/bad.toml:") + GetParam().message), std::string::npos) << run.log;
+    struct stat st{};
+    EXPECT_NE(::lstat(VELKD_SOCKET_PATH, &st), 0) << "no platform may be served";
+}
+
+std::string big_fru() {
+    return std::string(kPlatform) + "[[fru]]\nname = \"big\"\npath = \"/big\"\nsize = 65537\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Daemon, BadDescription,
+    ::testing::Values(
+        BadFile{"syntax", std::string(kPlatform) + "[[sensor]\n", "4:10: Error while parsing table header"},
+        BadFile{"unknown_top", std::string(kPlatform) + "colour = \"red\"\n", "4:1: platform: unknown key 'colour'"},
+        BadFile{"unknown_field", std::string(kPlatform) + sensor("a", 1) + "unit = \"C\"\n",
+                "12:1: sensor \"a\": unknown key 'unit'"},
+        BadFile{"unknown_nested", std::string(kPlatform) + sensor("a", 1) + "[sensor.hysteresis]\nup = 1\n",
+                "13:1: sensor \"a\": hysteresis: unknown key 'up'"},
+        BadFile{"duplicate_id", std::string(kPlatform) + sensor("a", 1) + sensor("a", 2),
+                "13:1: sensor \"a\": duplicate sensor id \"a\" (first used by sensor \"a\")"},
+        BadFile{"duplicate_number", std::string(kPlatform) + sensor("a", 1) + sensor("b", 1),
+                "13:1: sensor \"b\": duplicate logical number 1 (first used by sensor \"a\")"},
+        BadFile{"duplicate_path", std::string(kPlatform) + "[[component]]\npath = \"/x\"\n[[fru]]\nname = \"f\"\npath = \"/x\"\n",
+                "4:1: component \"/x\": duplicate path \"/x\" (first used by fru \"f\")"},
+        BadFile{"wrong_type", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\nwritable = \"yes\"\n",
+                "7:12: fru \"f\": 'writable' must be true or false, not a string"},
+        BadFile{"wrong_type_number", std::string(kPlatform) + sensor("a", 1) + "poll_interval_ms = 1.5\n",
+                "12:20: sensor \"a\": 'poll_interval_ms' must be an integer, not a float"},
+        BadFile{"out_of_range", std::string(kPlatform) + "[[indicator]]\nname = \"i\"\npath = \"/i\"\nmodes = [0, 300]\n",
+                "7:13: indicator \"i\": 'modes' is 300, must be 0 to 255"},
+        BadFile{"missing_key", std::string(kPlatform) + "[[fru]]\npath = \"/f\"\n", "4:1: fru #1: missing key 'name'"},
+        BadFile{"data_too_large", big_fru(), "7:8: fru \"big\": data area too large: size 65537 bytes, at most 65536"},
+        BadFile{"thresholds_out_of_order",
+                std::string(kPlatform) + sensor("a", 1) + "[[sensor]]\nid=\"b\"\nnumber=2\npath=\"/b\"\nconversion={m=1.0,b=0.0}\n"
+                "thresholds={lnr=0.0,lcr=1.0,lnc=2.0,unc=3.0,ucr=2.5,unr=5.0}\nreading={behaviour=\"constant\",value=1.0}\n",
+                "17:12: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
+        BadFile{"unknown_fault_object", std::string(kPlatform) + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
+                "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}),
+    [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+TEST(Description, MissingFileIsRefused) {
+    Exit run = run_to_exit({"--config", "/tmp/absent.toml"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.log.find("/tmp/absent.toml: cannot open the description file"), std::string::npos) << run.log;
+}
+
+TEST(Description, DataAreaFromAFileTooLargeIsRefused) {
+    write_file("big.bin", std::string(65537, 'x'));
+    std::string file = write_file("bad.toml", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\ndata_file = \"big.bin\"\n");
+    Exit run = run_to_exit({"--config", file});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.log.find("data area too large: /tmp/big.bin holds more than 65536 bytes"), std::string::npos) << run.log;
+}
+
+TEST(Description, BuiltInPlatformPrintsAndLoadsBack) {
+    Exit printed = run_to_exit({"--print-default"});
+    ASSERT_EQ(printed.code, 0);
+    Exit check = run_to_exit({"--check"});
+    EXPECT_EQ(check.code, 0) << check.log;
+}
+
+} // namespace
+} // namespace velkd::test

@@ -1,0 +1,161 @@
+// Starting, stopping, reloading and persisting: what the daemon does with its
+// socket path, its description file and its state directory.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "daemon_process.h"
+#include "velkdirectfe.h"
+#include "velkdirectfe_wire.h"
+
+namespace velkd::test {
+namespace {
+
+bool exists(const char* path) {
+    struct stat st{};
+    return ::lstat(path, &st) == 0;
+}
+
+int fru_write(const char* fru, uint8_t value) {
+    int32_t result = 0;
+    return velkdirectfe_write_fru_direct(0, fru, 200, 1, &value, &result);
+}
+
+int fru_byte(const char* fru) {
+    uint8_t byte = 0;
+    uint32_t got = 0;
+    int status = velkdirectfe_read_fru_direct(0, fru, 200, 1, &byte, &got);
+    return status == 0 ? byte : -100 - status;
+}
+
+TEST(Lifecycle, StopsCleanlyAndRemovesItsSocket) {
+    for (int signo : {SIGTERM, SIGINT}) {
+        DaemonProcess daemon;
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        ASSERT_TRUE(exists(VELKD_SOCKET_PATH));
+        // Exit code 0 also says the sanitizers found no leak at exit.
+        EXPECT_EQ(daemon.stop(signo), 0) << daemon.log();
+        EXPECT_FALSE(exists(VELKD_SOCKET_PATH));
+    }
+}
+
+TEST(Lifecycle, RefusesToStartWhenAnotherDaemonAnswers) {
+    DaemonProcess first;
+    ASSERT_TRUE(first.ready()) << first.log();
+    Exit second = run_to_exit({});
+    EXPECT_EQ(second.code, 2);
+    EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos) << second.log;
+    EXPECT_TRUE(exists(VELKD_SOCKET_PATH)) << "the first daemon's socket stays";
+    char* strid = nullptr;
+    ASSERT_EQ(velkdirectfe_logical_num_to_strid(0, 1, &strid), 0) << "the first keeps serving";
+    std::free(strid);
+}
+
+TEST(Lifecycle, TakesOverTheStaleSocketOfADeadDaemon) {
+    {
+        DaemonProcess dead;
+        ASSERT_TRUE(dead.ready());
+        dead.stop(SIGKILL); // leaves its socket behind
+    }
+    ASSERT_TRUE(exists(VELKD_SOCKET_PATH));
+    DaemonProcess daemon;
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    EXPECT_NE(daemon.log().find("stale socket"), std::string::npos);
+}
+
+TEST(Lifecycle, LeavesAnythingThatIsNotASocketAlone) {
+    std::ofstream(VELKD_SOCKET_PATH) << "precious";
+    Exit run = run_to_exit({});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.log.find("not a socket"), std::string::npos) << run.log;
+    std::ifstream in(VELKD_SOCKET_PATH);
+    std::string content;
+    in >> content;
+    EXPECT_EQ(content, "precious");
+}
+
+TEST(Lifecycle, FruWriteSurvivesARestartWithAStateDirectory) {
+    {
+        DaemonProcess daemon({"--state-dir", "/tmp/state"});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        ASSERT_EQ(fru_write("psu0", 0x5a), 0);
+        EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    }
+    EXPECT_TRUE(exists("/tmp/state/fru-psu0.bin"));
+    {
+        DaemonProcess daemon({"--state-dir", "/tmp/state"});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        EXPECT_EQ(fru_byte("psu0"), 0x5a);
+        EXPECT_EQ(fru_byte("mainboard"), 0xFF) << "untouched FRUs keep their data";
+    }
+    DaemonProcess without_state;
+    ASSERT_TRUE(without_state.ready());
+    EXPECT_EQ(fru_byte("psu0"), 0xFF) << "the write lives in the state directory only";
+}
+
+TEST(Lifecycle, SavedDataOfTheWrongSizeIsIgnored) {
+    ::mkdir("/tmp/state", 0755);
+    std::ofstream("/tmp/state/fru-psu0.bin") << "short";
+    DaemonProcess daemon({"--state-dir", "/tmp/state"});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    EXPECT_EQ(fru_byte("psu0"), 0xFF);
+    EXPECT_NE(daemon.log().find("ignoring saved data of FRU \"psu0\""), std::string::npos);
+}
+
+constexpr const char* kSmall = R"(
+[platform]
+name = "small"
+model = "{}"
+[[fru]]
+name = "eeprom"
+path = "/eeprom"
+size = 256
+writable = true
+)";
+
+std::string small_platform(const std::string& model) {
+    std::string text = kSmall;
+    text.replace(text.find("{}"), 2, model);
+    return text;
+}
+
+std::string model_name() {
+    velkdirectfe_plat_names_t names{};
+    if (velkdirectfe_get_platform_names(0, &names) != 0) return "(failed)";
+    std::string model = names.name2;
+    std::free(names.name1);
+    std::free(names.name2);
+    return model;
+}
+
+TEST(Lifecycle, SighupReloadsAGoodFileAndKeepsThePlatformOnABadOne) {
+    std::string config = write_file("platform.toml", small_platform("one"));
+    DaemonProcess daemon({"--config", config, "--state-dir", "/tmp/state"});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    ASSERT_EQ(model_name(), "one");
+    ASSERT_EQ(fru_write("eeprom", 7), 0);
+
+    write_file("platform.toml", small_platform("two"));
+    daemon.signal(SIGHUP);
+    ASSERT_TRUE(daemon.wait_for_log("reloaded"));
+    EXPECT_EQ(model_name(), "two");
+    EXPECT_EQ(fru_byte("eeprom"), 7) << "saved FRU data is loaded again";
+
+    write_file("platform.toml", small_platform("three") + "\n[[sensor]]\nid = 5\n");
+    daemon.signal(SIGHUP);
+    ASSERT_TRUE(daemon.wait_for_log("reload refused"));
+    EXPECT_NE(daemon.log().find("platform.toml:12:6: sensor #1: 'id' must be a string"), std::string::npos)
+        << daemon.log();
+    EXPECT_EQ(model_name(), "two");
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+}
+
+} // namespace
+} // namespace velkd::test
