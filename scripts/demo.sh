@@ -10,19 +10,27 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVELKDIRECTFE_TESTS=OFF 
 cmake --build build-release -j"$(nproc)" >/dev/null
 sim=build-release/daemon/velkd-sim
 cli=build-release/cli/velkdirect
-if [[ ! -x $sim || ! -x $cli ]]; then
-  echo "built build-release/src/libvelkdirectfe.so.1 (velkd-sim and velkdirect are not part of this tree yet)"
-  exit 0
-fi
 
-if ! $cli platform >/dev/null 2>&1; then
+# A daemon that already answers is used as it is.
+if $cli platform >/dev/null 2>&1; then
+  stop_hint="a daemon was already serving /tmp/velkdirect.sock; it keeps running"
+else
   log=/tmp/velkd-sim.log
-  nohup "$sim" >"$log" 2>&1 &
-  for _ in $(seq 50); do
-    [[ -S /tmp/velkdirect.sock ]] && $cli platform >/dev/null 2>&1 && break
-    sleep 0.1
+  ready=$(mktemp)
+  nohup "$sim" --ready-fd 3 3>"$ready" >"$log" 2>&1 &
+  pid=$!
+  for _ in $(seq 200); do
+    [[ -s $ready ]] && break
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "velkd-sim did not start:" >&2
+      cat "$log" >&2
+      exit 1
+    fi
+    sleep 0.05
   done
-  echo "velkd-sim started (pid $!, log $log)"
+  rm -f "$ready"
+  echo "velkd-sim started in the background (pid $pid, log $log)"
+  stop_hint="velkd-sim keeps running; stop it with: kill $pid"
 fi
 echo
 echo "\$ velkdirect tree"
@@ -31,4 +39,4 @@ echo
 echo "\$ velkdirect sensors"
 $cli sensors
 echo
-echo "velkd-sim keeps running; stop it with: pkill -x velkd-sim"
+echo "$stop_hint"

@@ -1,0 +1,64 @@
+// Every request the tool makes, through the library's public functions only.
+// Each returns plain values and throws CallError when the call fails; the
+// library's records are released before the function returns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model.h"
+
+namespace velkdirect {
+
+// A sensor named on the command line: its string id, or "#N" for logical number N.
+struct SensorRef {
+    std::variant<std::string, uint32_t> name;
+    static SensorRef parse(const std::string& text);
+    std::string describe() const; // `sensor "x"` or `sensor #3`
+};
+
+PlatformNames fetch_platform_names();
+
+std::vector<Sensor> fetch_sensors();
+Sensor fetch_sensor(const SensorRef& ref);
+SensorReading fetch_reading(const Sensor& sensor);
+std::vector<SensorRow> fetch_sensor_rows();
+Thresholds fetch_normalized_thresholds(const Sensor& sensor);
+std::string fetch_string_id(uint32_t number);
+float convert_raw_to_normal(const std::string& sensor, uint8_t raw);
+uint8_t convert_normal_to_raw(const std::string& sensor, float normal);
+
+struct PollAnswer {
+    uint32_t poll_word = 0;   // the polling interval in ms
+    uint16_t poll_short = 0;  // the polling generation (enable only)
+};
+PollAnswer enable_polling(const Sensor& sensor);
+PollAnswer disable_polling(const Sensor& sensor, uint16_t generation);
+void set_poll_state(bool on);
+void reset_sensors();
+
+std::vector<Indicator> fetch_indicators();
+Indicator fetch_indicator(const std::string& name);
+int fetch_indicator_mode(const std::string& name);
+std::vector<IndicatorRow> fetch_indicator_rows();
+void set_indicator_mode(const std::string& name, uint8_t mode, uint32_t duration_ms);
+
+std::vector<Fru> fetch_frus();
+Fru fetch_fru(const std::string& name);
+std::vector<uint8_t> read_fru(const std::string& name, uint32_t offset, uint32_t length);
+// The daemon's write result: the number of bytes it wrote.
+int32_t write_fru(const std::string& name, uint32_t offset, const std::vector<uint8_t>& bytes);
+
+std::vector<Component> fetch_components();
+std::vector<Association> fetch_associations();
+Association fetch_association(uint8_t key0, uint8_t key1);
+
+// The inventory walk as a tree under an empty-path root.
+TreeNode fetch_tree();
+
+// Everything `snapshot` writes, FRU data areas included.
+PlatformCapture capture_platform();
+
+} // namespace velkdirect

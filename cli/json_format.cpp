@@ -1,0 +1,112 @@
+#include "json_format.h"
+
+#include <cmath>
+#include <string>
+
+#include "text_format.h"
+
+namespace velkdirect {
+namespace {
+
+// A float as the double with the same shortest decimal text, so that 2.97f
+// reads 2.97 rather than 2.9700000286102295. NaN and infinities become null.
+Json number(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    return std::stod(format_number(value));
+}
+
+Json thresholds_json(const Thresholds& thresholds) {
+    Json out = Json::object();
+    for (std::size_t i = 0; i < thresholds.size(); ++i) out[kThresholdNames[i]] = number(thresholds[i]);
+    return out;
+}
+
+Json key_json(const EntityKey& key) { return Json::array({key.key0, key.key1}); }
+
+void add_info(Json& out, const ObjectInfo& info) {
+    out["path"] = info.path;
+    out["kind"] = info.kind;
+    out["desc"] = info.desc;
+    out["properties"] = to_json(info.properties);
+}
+
+} // namespace
+
+Json to_json(const Properties& properties) {
+    Json out = Json::object();
+    for (const auto& [name, value] : properties)
+        if (!out.contains(name)) out[name] = value;
+    return out;
+}
+
+Json to_json(const SensorRow& row) {
+    const auto& [s, r] = row;
+    Json out = {{"id", s.id}, {"number", s.number}};
+    add_info(out, s);
+    out["note"] = s.note;
+    out["type"] = r.type;
+    out["reading"] = r.reading;
+    out["value"] = number(r.value);
+    if (auto unit = find_property(s.properties, "unit")) out["unit"] = *unit;
+    Json crossed = Json::array();
+    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
+        if (r.threshold_state & (1u << i)) crossed.push_back(kThresholdNames[i]);
+    out["crossed"] = crossed;
+    out["thresholds"] = thresholds_json(r.thresholds);
+    out["hysteresis"] = {{"positive", r.hysteresis_positive}, {"negative", r.hysteresis_negative}};
+    out["conversion"] = {{"m", number(s.m)}, {"b", number(s.b)}};
+    out["polling"] = {
+        {"enabled", r.polled()}, {"interval_ms", r.poll_interval_ms}, {"daemon_wide", r.daemon_polling()}};
+    out["overridden"] = r.overridden();
+    return out;
+}
+
+Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized) {
+    Json out = to_json(SensorRow{sensor, reading});
+    out["normalized_thresholds"] = thresholds_json(normalized);
+    return out;
+}
+
+Json to_json(const IndicatorRow& row) {
+    Json out = {{"name", row.indicator.name}};
+    add_info(out, row.indicator);
+    out["mode"] = row.mode;
+    out["mode_name"] = mode_name(row.mode);
+    out["modes"] = row.indicator.modes;
+    return out;
+}
+
+Json to_json(const Fru& fru) {
+    Json out = {{"name", fru.name}};
+    add_info(out, fru);
+    out["size"] = fru.size;
+    out["writable"] = fru.writable;
+    return out;
+}
+
+Json to_json(const Component& component) {
+    Json out = Json::object();
+    add_info(out, component);
+    return out;
+}
+
+Json to_json(const Association& a) {
+    Json members = Json::array();
+    for (const EntityKey& m : a.members) members.push_back(key_json(m));
+    return {{"entity", key_json(a.entity)}, {"word", a.word}, {"members", members}};
+}
+
+Json to_json(const PlatformNames& names) {
+    return {{"name", names.name}, {"model", names.model}, {"lead_byte", names.lead_byte}};
+}
+
+Json to_json(const TreeNode& node) {
+    Json out = Json::object();
+    add_info(out, node);
+    Json children = Json::array();
+    for (const auto& child : node.children) children.push_back(to_json(*child));
+    out["children"] = children;
+    return out;
+}
+
+} // namespace velkdirect

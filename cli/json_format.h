@@ -1,0 +1,31 @@
+// JSON for scripts: one document per command, built with nlohmann-json, keys
+// in a fixed order so that output diffs cleanly.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "model.h"
+
+namespace velkdirect {
+
+using Json = nlohmann::ordered_json;
+
+Json to_json(const Properties& properties); // an object; a repeated name keeps its first value
+Json to_json(const SensorRow& row);
+Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized);
+Json to_json(const IndicatorRow& row);
+Json to_json(const Fru& fru);
+Json to_json(const Component& component);
+Json to_json(const Association& association);
+Json to_json(const PlatformNames& names);
+Json to_json(const TreeNode& node); // nested through "children"
+
+// An array of the JSON of each item.
+template <typename T>
+Json json_array(const std::vector<T>& items) {
+    Json out = Json::array();
+    for (const T& item : items) out.push_back(to_json(item));
+    return out;
+}
+
+} // namespace velkdirect

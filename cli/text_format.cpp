@@ -1,0 +1,258 @@
+#include "text_format.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace velkdirect {
+namespace {
+
+// Columns on a terminal: UTF-8 continuation bytes take none.
+std::size_t display_width(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string pad(std::string_view text, std::size_t width, Table::Align align) {
+    std::string fill(width - std::min(width, display_width(text)), ' ');
+    return align == Table::Align::left ? std::string(text) + fill : fill + std::string(text);
+}
+
+// "key  value" lines with the keys in one column.
+class Details {
+public:
+    void add(std::string key, std::string value) { lines_.emplace_back(std::move(key), std::move(value)); }
+    std::string render() const {
+        std::size_t width = 0;
+        for (const auto& line : lines_) width = std::max(width, line.first.size());
+        std::string out;
+        for (const auto& [key, value] : lines_) out += fmt::format("{:<{}}  {}\n", key, width, value);
+        return out;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> lines_;
+};
+
+std::string with_unit(float value, const Properties& properties) {
+    auto unit = find_property(properties, "unit");
+    return unit ? fmt::format("{} {}", format_number(value), *unit) : format_number(value);
+}
+
+std::string threshold_list(const Thresholds& thresholds) {
+    std::string out;
+    for (std::size_t i = 0; i < thresholds.size(); ++i)
+        out += fmt::format("{}{} {}", i ? "  " : "", kThresholdNames[i], format_number(thresholds[i]));
+    return out;
+}
+
+std::string polling_text(const SensorReading& r) {
+    return r.polled() ? fmt::format("{} ms", r.poll_interval_ms) : "off";
+}
+
+std::string key_text(const EntityKey& key) { return fmt::format("{:#04x}.{}", key.key0, key.key1); }
+
+std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+// The part of a node's path below its parent's; the whole path when the node
+// does not sit under its parent's path (nodes the walk could not place).
+std::string node_label(const TreeNode& node, const TreeNode& parent) {
+    std::string prefix = parent.path + "/";
+    if (node.path.size() > prefix.size() && node.path.starts_with(prefix)) return node.path.substr(prefix.size());
+    return node.path;
+}
+
+struct TreeLine {
+    std::string prefix; // branch drawing
+    std::string label;
+    const TreeNode* node;
+    std::string property_prefix; // drawing for the lines under this node
+};
+
+void collect_lines(const TreeNode& parent, const std::string& prefix, std::vector<TreeLine>& lines) {
+    for (std::size_t i = 0; i < parent.children.size(); ++i) {
+        const TreeNode& child = *parent.children[i];
+        bool last = i + 1 == parent.children.size();
+        std::string below = prefix + (last ? "    " : "│   ");
+        lines.push_back({prefix + (last ? "└── " : "├── "), node_label(child, parent), &child,
+                         below + (child.children.empty() ? "  " : "│ ")});
+        collect_lines(child, below, lines);
+    }
+}
+
+} // namespace
+
+std::string Table::render() const {
+    std::vector<std::size_t> widths;
+    for (const Column& c : columns_) widths.push_back(display_width(c.title));
+    for (const auto& row : rows_)
+        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i)
+            widths[i] = std::max(widths[i], display_width(row[i]));
+    auto line = [&](auto cell) {
+        std::string out;
+        for (std::size_t i = 0; i < columns_.size(); ++i) {
+            bool last = i + 1 == columns_.size();
+            // A last left-aligned column needs no padding.
+            std::size_t width = last && columns_[i].align == Align::left ? 0 : widths[i];
+            out += pad(cell(i), width, columns_[i].align) + (last ? "" : "  ");
+        }
+        out.erase(out.find_last_not_of(' ') + 1); // an empty last cell leaves no trailing blanks
+        return out + "\n";
+    };
+    std::string out = line([&](std::size_t i) { return columns_[i].title; });
+    for (const auto& row : rows_) out += line([&](std::size_t i) { return i < row.size() ? row[i] : std::string(); });
+    return out;
+}
+
+std::string format_number(float value) { return fmt::format("{}", value); }
+
+std::string format_desc(const Desc& desc) {
+    auto end = std::find_if(desc.rbegin(), desc.rend(), [](uint8_t b) { return b != 0; }).base();
+    if (end == desc.begin()) return "-";
+    return fmt::format("{:02x}", fmt::join(desc.begin(), end, " "));
+}
+
+std::string format_properties(const Properties& properties) {
+    std::vector<std::string> parts;
+    for (const auto& [name, value] : properties) parts.push_back(fmt::format("{}={}", name, value));
+    return fmt::format("{}", fmt::join(parts, ", "));
+}
+
+std::string mode_name(int mode) {
+    switch (mode) {
+    case 0: return "off";
+    case 1: return "on";
+    case 2: return "slow blink";
+    case 3: return "fast blink";
+    default: return fmt::format("mode {}", mode);
+    }
+}
+
+std::string format_duration_ms(uint32_t ms) {
+    if (ms % 1000 == 0) return fmt::format("{} s", ms / 1000);
+    return fmt::format("{} ms", ms);
+}
+
+std::string threshold_state_text(uint8_t state) {
+    std::vector<std::string> crossed;
+    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
+        if (state & (1u << i)) crossed.emplace_back(kThresholdNames[i]);
+    return crossed.empty() ? "ok" : fmt::format("{}", fmt::join(crossed, ","));
+}
+
+std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset) {
+    std::string out;
+    for (std::size_t row = 0; row < bytes.size(); row += 16) {
+        std::string hex, chars;
+        for (std::size_t i = 0; i < 16; ++i) {
+            if (i == 8) hex += ' ';
+            if (row + i < bytes.size()) {
+                uint8_t b = bytes[row + i];
+                hex += fmt::format("{:02x} ", b);
+                chars += (b >= 0x20 && b < 0x7f) ? static_cast<char>(b) : '.';
+            } else {
+                hex += "   ";
+            }
+        }
+        out += fmt::format("{:08x}  {} |{}|\n", first_offset + row, hex, chars);
+    }
+    return out;
+}
+
+std::string sensor_table(const std::vector<SensorRow>& rows) {
+    using A = Table::Align;
+    std::vector<Table::Column> columns = {{"ID"}, {"PATH"}, {"RAW", A::right}, {"VALUE", A::right}, {"UNIT"},
+                                          {"STATE"}};
+    for (const char* threshold : {"LNR", "LCR", "LNC", "UNC", "UCR", "UNR"}) columns.push_back({threshold, A::right});
+    columns.push_back({"POLL", A::right});
+    Table table(std::move(columns));
+    for (const auto& [sensor, r] : rows) {
+        std::vector<std::string> row = {sensor.id, sensor.path, std::to_string(r.reading), format_number(r.value),
+                                        find_property(sensor.properties, "unit").value_or(""),
+                                        threshold_state_text(r.threshold_state)};
+        for (float t : r.thresholds) row.push_back(format_number(t));
+        row.push_back(polling_text(r));
+        table.add(std::move(row));
+    }
+    return table.render();
+}
+
+std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresholds& normalized) {
+    Details d;
+    d.add("sensor", fmt::format("{} (#{})", s.id, s.number));
+    d.add("path", s.path);
+    if (!s.note.empty()) d.add("note", s.note);
+    d.add("kind", std::to_string(s.kind));
+    d.add("desc", format_desc(s.desc));
+    d.add("type", fmt::format("{:#04x}", r.type));
+    for (const auto& [name, value] : s.properties) d.add(name, value);
+    d.add("reading", fmt::format("{} (raw {})", with_unit(r.value, s.properties), r.reading));
+    d.add("state", threshold_state_text(r.threshold_state));
+    d.add("thresholds", threshold_list(r.thresholds));
+    if (normalized != r.thresholds) d.add("normalized", threshold_list(normalized));
+    d.add("hysteresis", fmt::format("+{} -{} (raw counts)", r.hysteresis_positive, r.hysteresis_negative));
+    d.add("conversion", fmt::format("normal = {} * raw + {}", format_number(s.m), format_number(s.b)));
+    std::string polling = r.polled() ? fmt::format("every {} ms", r.poll_interval_ms) : "off";
+    d.add("polling", fmt::format("{}, daemon-wide polling {}", polling, r.daemon_polling() ? "on" : "off"));
+    d.add("overridden", yes_no(r.overridden()));
+    return d.render();
+}
+
+std::string indicator_table(const std::vector<IndicatorRow>& rows) {
+    Table table({{"NAME"}, {"PATH"}, {"MODE"}, {"ACCEPTS"}, {"PROPERTIES"}});
+    for (const auto& [ind, mode] : rows)
+        table.add({ind.name, ind.path, fmt::format("{} ({})", mode, mode_name(mode)),
+                   fmt::format("{}", fmt::join(ind.modes, ",")), format_properties(ind.properties)});
+    return table.render();
+}
+
+std::string fru_table(const std::vector<Fru>& frus) {
+    Table table({{"NAME"}, {"PATH"}, {"SIZE", Table::Align::right}, {"WRITABLE"}, {"PROPERTIES"}});
+    for (const Fru& f : frus)
+        table.add({f.name, f.path, std::to_string(f.size), yes_no(f.writable), format_properties(f.properties)});
+    return table.render();
+}
+
+std::string component_table(const std::vector<Component>& components) {
+    Table table({{"PATH"}, {"KIND", Table::Align::right}, {"DESC"}, {"PROPERTIES"}});
+    for (const Component& c : components)
+        table.add({c.path, std::to_string(c.kind), format_desc(c.desc), format_properties(c.properties)});
+    return table.render();
+}
+
+std::string association_table(const std::vector<Association>& associations) {
+    Table table({{"ENTITY"}, {"WORD", Table::Align::right}, {"MEMBERS"}});
+    for (const Association& a : associations) {
+        std::vector<std::string> members;
+        for (const EntityKey& m : a.members) members.push_back(key_text(m));
+        table.add({key_text(a.entity), std::to_string(a.word), fmt::format("{}", fmt::join(members, " "))});
+    }
+    return table.render();
+}
+
+std::string platform_text(const PlatformNames& names) {
+    Details d;
+    d.add("name", names.name);
+    d.add("model", names.model);
+    d.add("lead byte", fmt::format("{:#04x}", names.lead_byte));
+    return d.render();
+}
+
+std::string tree_text(const TreeNode& root, bool with_properties) {
+    std::vector<TreeLine> lines;
+    collect_lines(root, "", lines);
+    std::size_t width = 0;
+    for (const TreeLine& l : lines) width = std::max(width, display_width(l.prefix) + display_width(l.label));
+    std::string out = "/\n";
+    for (const TreeLine& l : lines) {
+        std::string head = pad(l.prefix + l.label, width, Table::Align::left);
+        out += fmt::format("{}  kind {:<3} desc {}\n", head, l.node->kind, format_desc(l.node->desc));
+        if (with_properties)
+            for (const auto& [name, value] : l.node->properties)
+                out += fmt::format("{}{} = {}\n", l.property_prefix, name, value);
+    }
+    return out;
+}
+
+} // namespace velkdirect

@@ -1,0 +1,56 @@
+// Text for people: aligned tables, the inventory tree, hex dumps and the
+// small value formats they share.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "model.h"
+
+namespace velkdirect {
+
+// Columns aligned to their widest cell; numeric columns are right-aligned.
+class Table {
+public:
+    enum class Align { left, right };
+    struct Column {
+        std::string title;
+        Align align = Align::left;
+    };
+    explicit Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
+    void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    std::string render() const;
+
+private:
+    std::vector<Column> columns_;
+    std::vector<std::vector<std::string>> rows_;
+};
+
+// The shortest text that reads back as the same float.
+std::string format_number(float value);
+// desc bytes in hex, trailing zero bytes left out ("-" when all are zero).
+std::string format_desc(const Desc& desc);
+std::string format_properties(const Properties& properties); // "a=1, b=2"
+// Mode names by the usual convention: 0 off, 1 on, 2 slow blink, 3 fast blink.
+std::string mode_name(int mode);
+std::string format_duration_ms(uint32_t ms); // "1500 ms", "10 s"
+// Names of the thresholds that the reading is at or beyond, or "ok".
+std::string threshold_state_text(uint8_t state);
+
+// `hexdump -C` style: offset, 16 bytes in hex, and the printable characters.
+std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset);
+
+std::string sensor_table(const std::vector<SensorRow>& rows);
+std::string sensor_details(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized);
+std::string indicator_table(const std::vector<IndicatorRow>& rows);
+std::string fru_table(const std::vector<Fru>& frus);
+std::string component_table(const std::vector<Component>& components);
+std::string association_table(const std::vector<Association>& associations);
+std::string platform_text(const PlatformNames& names);
+// The tree with one line per node: its last path element, kind and desc
+// bytes, and (on request) its properties beneath it.
+std::string tree_text(const TreeNode& root, bool with_properties);
+
+} // namespace velkdirect

@@ -1,0 +1,81 @@
+// Tables, hex dumps, the tree and JSON numbers, without a daemon.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "json_format.h"
+#include "text_format.h"
+
+namespace velkdirect {
+namespace {
+
+TEST(TextFormat, TableAlignsByDisplayWidth) {
+    Table table({{"NAME"}, {"VALUE", Table::Align::right}, {"NOTE"}});
+    table.add({"ü", "1", ""});
+    table.add({"long name", "12345", "x"});
+    EXPECT_EQ(table.render(),
+              "NAME       VALUE  NOTE\n"
+              "ü              1\n"
+              "long name  12345  x\n");
+}
+
+TEST(TextFormat, HexDumpRowsAndPartialRow) {
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 20; ++i) bytes.push_back(static_cast<uint8_t>(0x3c + i));
+    EXPECT_EQ(hex_dump(bytes, 0x100),
+              "00000100  3c 3d 3e 3f 40 41 42 43  44 45 46 47 48 49 4a 4b  |<=>?@ABCDEFGHIJK|\n"
+              "00000110  4c 4d 4e 4f                                       |LMNO|\n");
+    EXPECT_EQ(hex_dump(std::vector<uint8_t>{0x00, 0x7f, 0x80, 0x41}, 0),
+              "00000000  00 7f 80 41                                       |...A|\n");
+    EXPECT_EQ(hex_dump({}, 0), "");
+}
+
+TEST(TextFormat, NumbersAndBytes) {
+    EXPECT_EQ(format_number(2.97f), "2.97");
+    EXPECT_EQ(format_number(6400.0f), "6400");
+    EXPECT_EQ(format_number(0.0625f), "0.0625");
+    EXPECT_EQ(format_desc(Desc{0x17, 1, 0, 2}), "17 01 00 02");
+    EXPECT_EQ(format_desc(Desc{}), "-");
+    EXPECT_EQ(threshold_state_text(0), "ok");
+    EXPECT_EQ(threshold_state_text(0b011000), "unc,ucr");
+}
+
+TEST(TextFormat, TreeLabelsAndOrphans) {
+    TreeNode root;
+    auto add = [](TreeNode& parent, std::string path, uint32_t kind) -> TreeNode& {
+        auto node = std::make_unique<TreeNode>();
+        node->path = std::move(path);
+        node->kind = kind;
+        parent.children.push_back(std::move(node));
+        return *parent.children.back();
+    };
+    TreeNode& a = add(root, "/a", 2);
+    add(a, "/a/b", 3).properties = {{"unit", "V"}};
+    add(root, "orphan", 4); // a path without '/': the walk gives it no parent
+    EXPECT_EQ(tree_text(root, false),
+              "/\n"
+              "├── a       kind 2   desc -\n"
+              "│   └── b   kind 3   desc -\n"
+              "└── orphan  kind 4   desc -\n");
+    EXPECT_NE(tree_text(root, true).find("│         unit = V\n"), std::string::npos) << tree_text(root, true);
+}
+
+TEST(JsonFormat, FloatsReadAsTheirShortestText) {
+    SensorRow row;
+    row.reading.value = 3.3f;
+    row.reading.thresholds = {std::numeric_limits<float>::quiet_NaN(), 2.97f, 0, 0, 0, 1e30f};
+    Json j = to_json(row);
+    EXPECT_EQ(j["value"].get<double>(), 3.3);
+    EXPECT_TRUE(j["thresholds"]["lnr"].is_null()) << "NaN is not JSON";
+    EXPECT_EQ(j["thresholds"]["lcr"].get<double>(), 2.97);
+    EXPECT_EQ(static_cast<float>(j["thresholds"]["unr"].get<double>()), 1e30f);
+    EXPECT_EQ(j.dump().find("2.9700000"), std::string::npos);
+}
+
+TEST(JsonFormat, RepeatedPropertyKeepsTheFirstValue) {
+    EXPECT_EQ(to_json(Properties{{"a", "1"}, {"b", "2"}, {"a", "3"}}).dump(), R"({"a":"1","b":"2"})");
+}
+
+} // namespace
+} // namespace velkdirect

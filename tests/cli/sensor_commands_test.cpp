@@ -1,0 +1,136 @@
+// sensors, sensor, convert, poll, reset-sensors and watch against the
+// built-in platform.
+#include <set>
+#include <sstream>
+
+#include "cli_fixture.h"
+
+namespace velkdirect::test {
+namespace {
+
+TEST_F(CliTest, SensorsJsonListsEverySensorWithThresholds) {
+    json sensors = velkdirect_json({"sensors"});
+    ASSERT_EQ(sensors.size(), 10u);
+    std::set<std::string> ids;
+    for (const json& s : sensors) ids.insert(s["id"]);
+    EXPECT_EQ(ids.size(), 10u);
+    EXPECT_TRUE(ids.contains("psu0_vout"));
+
+    json v33 = find_by(sensors, "id", "mb_3v3");
+    EXPECT_EQ(v33["number"], 5);
+    EXPECT_EQ(v33["path"], "/chassis/mb/3v3");
+    EXPECT_EQ(v33["value"], 3.3); // shortest text of the float, not 3.2999999523
+    EXPECT_EQ(v33["reading"], 165);
+    EXPECT_EQ(v33["unit"], "volts");
+    EXPECT_EQ(v33["thresholds"],
+              json({{"lnr", 2.8}, {"lcr", 2.97}, {"lnc", 3.1}, {"unc", 3.5}, {"ucr", 3.63}, {"unr", 3.8}}));
+    EXPECT_EQ(v33["crossed"], json::array());
+    EXPECT_EQ(v33["conversion"], json({{"m", 0.02}, {"b", 0.0}}));
+
+    json fan = find_by(sensors, "id", "fan0_speed");
+    EXPECT_EQ(fan["polling"], json({{"enabled", true}, {"interval_ms", 500}, {"daemon_wide", true}}));
+    json inlet = find_by(sensors, "id", "inlet_temp");
+    EXPECT_EQ(inlet["hysteresis"], json({{"positive", 2}, {"negative", 2}}));
+    EXPECT_EQ(inlet["note"], "Air inlet");
+}
+
+TEST_F(CliTest, SensorsTableHasOneRowPerSensor) {
+    Result run = velkdirect({"sensors"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string header, line;
+    std::getline(lines, header);
+    for (const char* column : {"ID", "PATH", "RAW", "VALUE", "LNR", "LCR", "LNC", "UNC", "UCR", "UNR", "POLL"})
+        EXPECT_NE(header.find(column), std::string::npos) << column;
+    int rows = 0;
+    std::string v33;
+    while (std::getline(lines, line)) {
+        ++rows;
+        if (line.starts_with("mb_3v3 ")) v33 = line;
+    }
+    EXPECT_EQ(rows, 10);
+    // Constant reading 3.3 V; its thresholds 2.8 2.97 3.1 3.5 3.63 3.8.
+    std::istringstream words(v33);
+    std::vector<std::string> cells{std::istream_iterator<std::string>(words), {}};
+    EXPECT_EQ(cells, (std::vector<std::string>{"mb_3v3", "/chassis/mb/3v3", "165", "3.3", "volts", "ok", "2.8", "2.97",
+                                               "3.1", "3.5", "3.63", "3.8", "1000", "ms"}));
+}
+
+TEST_F(CliTest, SensorByNameAndByNumberAgree) {
+    json by_name = velkdirect_json({"sensor", "cpu1_temp"});
+    json by_number = velkdirect_json({"sensor", "#3"});
+    EXPECT_EQ(by_name["id"], "cpu1_temp");
+    for (const char* key :
+         {"id", "number", "path", "note", "thresholds", "normalized_thresholds", "desc", "conversion"})
+        EXPECT_EQ(by_name[key], by_number[key]) << key;
+    EXPECT_EQ(by_name["normalized_thresholds"], by_name["thresholds"]);
+
+    Result text = velkdirect({"sensor", "cpu1_temp"});
+    EXPECT_NE(text.out.find("CPU 1 die"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("normal = 0.5 * raw + 0"), std::string::npos);
+}
+
+TEST_F(CliTest, UnknownSensorSaysTheDaemonsStatus) {
+    expect_failure({"sensor", "no_such_sensor"}, 1, "sensor \"no_such_sensor\": unknown object (status 1)");
+    expect_failure({"sensor", "#99", "--json"}, 1, "sensor #99: unknown object");
+    expect_failure({"sensor", "#abc"}, 2, "not a sensor number");
+}
+
+TEST_F(CliTest, ConvertBothWays) {
+    json to_normal = velkdirect_json({"convert", "mb_12v", "--raw", "136"});
+    EXPECT_EQ(to_normal["normal"], 12.5); // 0.0625 * 136 + 4
+    json to_raw = velkdirect_json({"convert", "mb_12v", "--normal", "12.5"});
+    EXPECT_EQ(to_raw["raw"], 136);
+    Result text = velkdirect({"convert", "cpu0_temp", "--raw", "100"});
+    EXPECT_EQ(text.out, "raw 100 = 50\n");
+
+    expect_failure({"convert", "mb_12v"}, 2, "--raw or --normal");
+    expect_failure({"convert", "mb_12v", "--raw", "1", "--normal", "2"}, 2, "excludes");
+    expect_failure({"convert", "mb_12v", "--raw", "256"}, 2, "256");
+    expect_failure({"convert", "mb_12v", "--normal", "nan"}, 1, "invalid value (status 3)");
+}
+
+TEST_F(CliTest, PollingOfOneSensorAndOfAll) {
+    Result enabled = velkdirect({"poll", "enable", "cpu0_temp"});
+    ASSERT_EQ(enabled.code, 0) << enabled.err;
+    auto at = enabled.out.find("generation ");
+    ASSERT_NE(at, std::string::npos) << enabled.out;
+    int generation = std::stoi(enabled.out.substr(at + 11));
+    expect_failure({"poll", "disable", "cpu0_temp", "--generation", std::to_string(generation + 1)}, 1,
+                   "wrong state (status 7)");
+    Result disabled = velkdirect({"poll", "disable", "#2", "--generation", std::to_string(generation)});
+    EXPECT_EQ(disabled.code, 0) << disabled.err;
+    EXPECT_EQ(find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp")["polling"]["enabled"], false);
+
+    EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", true}}));
+    ASSERT_EQ(velkdirect({"poll", "state", "off"}).code, 0);
+    EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", false}}));
+    expect_failure({"poll", "state", "maybe"}, 2, "maybe");
+
+    // A reset restores the described polling, daemon-wide and per sensor.
+    Result reset = velkdirect({"reset-sensors"});
+    EXPECT_EQ(reset.code, 0) << reset.err;
+    json cpu0 = find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp");
+    EXPECT_EQ(cpu0["polling"], json({{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}));
+}
+
+TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {
+    Result run = velkdirect({"watch", "--interval", "0.1", "--count", "3", "--json"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::istringstream lines(run.out);
+    int documents = 0;
+    for (std::string line; std::getline(lines, line); ++documents) {
+        json doc = json::parse(line);
+        EXPECT_EQ(doc["sensors"].size(), 10u);
+        EXPECT_TRUE(doc["time"].is_number());
+    }
+    EXPECT_EQ(documents, 3);
+
+    Result text = velkdirect({"watch", "-n", "0.1", "-c", "2"});
+    ASSERT_EQ(text.code, 0) << text.err;
+    EXPECT_EQ(text.out.find("\x1b["), std::string::npos) << "no screen control when not on a terminal";
+    EXPECT_NE(text.out.find("psu0_vout"), text.out.rfind("psu0_vout")) << "two tables";
+}
+
+} // namespace
+} // namespace velkdirect::test

@@ -1,0 +1,78 @@
+// A snapshot of a running daemon, loaded by a second daemon, serves the same
+// platform: inventory, names, thresholds, modes and FRU data.
+#include <signal.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "cli_fixture.h"
+
+namespace velkdirect::test {
+namespace {
+
+// What a description fixes, as velkdirect reports it. Readings move, so they
+// are left out (they are compared through the second snapshot below).
+json platform_facts() {
+    json facts;
+    for (const char* command : {"platform", "tree", "indicators", "frus", "components", "associations"})
+        facts[command] = velkdirect_json({command});
+    json sensors = velkdirect_json({"sensors"});
+    for (json& s : sensors)
+        for (const char* moving : {"reading", "value", "crossed"}) s.erase(moving);
+    facts["sensors"] = sensors;
+    for (const json& fru : facts["frus"])
+        facts["fru_data"][fru["name"].get<std::string>()] = velkdirect_json({"fru", fru["name"], "read"})["data"];
+    return facts;
+}
+
+// The description without its comment lines (the header has the time).
+std::string without_comments(const std::string& text) {
+    std::istringstream lines(text);
+    std::string out;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.starts_with("#")) out += line + "\n";
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
+    json original;
+    {
+        velkd::test::DaemonProcess first;
+        ASSERT_TRUE(first.ready()) << first.log();
+        // State that differs from the built-in description must be captured too.
+        ASSERT_EQ(velkdirect({"fru", "mainboard", "write", "--offset", "0x20", "c0ffee"}).code, 0);
+        ASSERT_EQ(velkdirect({"indicator", "locate_led", "fast"}).code, 0);
+        Result snapshot = velkdirect({"snapshot", "-o", "/tmp/snapshot.toml"});
+        ASSERT_EQ(snapshot.code, 0) << snapshot.err;
+        EXPECT_EQ(snapshot.out, "");
+        original = platform_facts();
+        EXPECT_EQ(first.stop(SIGTERM), 0);
+    }
+    std::string description = read_file("/tmp/snapshot.toml");
+    EXPECT_NE(description.find("[[sensor]]"), std::string::npos);
+
+    velkd::test::DaemonProcess second({"--config", "/tmp/snapshot.toml"});
+    ASSERT_TRUE(second.ready()) << second.log() << description;
+    json copy = platform_facts();
+    // Only the differences, as a JSON patch: the documents are long.
+    EXPECT_TRUE(copy == original) << json::diff(original, copy).dump(2);
+    EXPECT_EQ(copy["fru_data"]["mainboard"].get<std::string>().substr(0x20 * 2, 6), "c0ffee");
+    EXPECT_EQ(find_by(copy["indicators"], "name", "locate_led")["mode"], 3);
+    EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["thresholds"]["lcr"], 2.97);
+
+    // The copy's readings hold the captured values, so its own snapshot is
+    // the same description.
+    Result again = velkdirect({"snapshot"});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(without_comments(again.out), without_comments(description));
+}
+
+} // namespace
+} // namespace velkdirect::test
