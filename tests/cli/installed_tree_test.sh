@@ -18,7 +18,19 @@ consumer_dir=$3 work=$4 cflags=${5:-}
 if [[ -z ${VDFE_PRIVATE_TMP:-} ]]; then
   exec unshare --mount --propagation private env VDFE_PRIVATE_TMP=1 bash "$0" "$@"
 fi
+# A fresh /tmp, with the entries of the real one that hold this test's trees
+# (a build under /tmp) bound back in.
+exec 9</tmp
 mount -t tmpfs tmpfs /tmp
+for path in "$prefix" "$consumer_dir" "$work" "$0"; do
+  [[ $path == /tmp/?* ]] || continue
+  entry=${path#/tmp/}
+  entry=${entry%%/*}
+  [[ -e /tmp/$entry ]] && continue
+  mkdir "/tmp/$entry"
+  mount --no-canonicalize --rbind "/proc/self/fd/9/$entry" "/tmp/$entry"
+done
+exec 9<&-
 
 rm -rf "$work" && mkdir -p "$work"
 case $mode in
