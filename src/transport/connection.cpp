@@ -11,8 +11,16 @@
 namespace vdfe {
 
 namespace {
+
 constexpr int kAttempts = 3;
-}
+
+// libtirpc 1.3.3 makes its shared AUTH_NONE handle lazily and racily: threads
+// that create their first clients at the same moment each allocate one, and
+// all but one are lost. Making it once, when the library is loaded, closes
+// that window; the handle is libtirpc's and lives as long as the process.
+__attribute__((constructor)) void create_shared_null_auth() { authnone_create(); }
+
+} // namespace
 
 Client connect_with_retry() noexcept {
     int sock = RPC_ANYSOCK; // the RPC layer creates and connects the socket
