@@ -173,11 +173,19 @@ SensorReading fetch_reading(const Sensor& sensor) {
     return to_reading(data);
 }
 
-std::vector<SensorRow> fetch_sensor_rows() {
+std::vector<SensorRow> fetch_sensor_rows(bool whole) {
     std::vector<SensorRow> rows;
     for (Sensor& sensor : fetch_sensors()) {
-        SensorReading reading = fetch_reading(sensor);
-        rows.push_back({std::move(sensor), reading});
+        SensorRow row{std::move(sensor), {}, {}};
+        try {
+            row.reading = fetch_reading(row.sensor);
+        } catch (const CallError& e) {
+            if (whole || e.status() == -1) throw;
+            std::string_view words = status_words(e.status());
+            row.error = words.empty() ? fmt::format("status {}", e.status())
+                                      : fmt::format("{} (status {})", words, e.status());
+        }
+        rows.push_back(std::move(row));
     }
     return rows;
 }
@@ -354,7 +362,7 @@ PlatformCapture capture_platform() {
         std::vector<uint8_t> data = read_fru(fru.name, 0, fru.size);
         capture.frus.emplace_back(std::move(fru), std::move(data));
     }
-    capture.sensors = fetch_sensor_rows();
+    capture.sensors = fetch_sensor_rows(true); // a capture is whole or nothing
     capture.indicators = fetch_indicator_rows();
     capture.components = fetch_components();
     capture.associations = fetch_associations();

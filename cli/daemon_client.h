@@ -24,7 +24,10 @@ PlatformNames fetch_platform_names();
 std::vector<Sensor> fetch_sensors();
 Sensor fetch_sensor(const SensorRef& ref);
 SensorReading fetch_reading(const Sensor& sensor);
-std::vector<SensorRow> fetch_sensor_rows();
+// Every sensor with its reading. A reading the daemon refuses is marked in its
+// row (`error`) unless `whole` asks for all of them; an unreachable daemon
+// fails the list either way.
+std::vector<SensorRow> fetch_sensor_rows(bool whole = false);
 Thresholds fetch_normalized_thresholds(const Sensor& sensor);
 std::string fetch_string_id(uint32_t number);
 float convert_raw_to_normal(const std::string& sensor, uint8_t raw);

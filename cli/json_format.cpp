@@ -40,10 +40,14 @@ Json to_json(const Properties& properties) {
 }
 
 Json to_json(const SensorRow& row) {
-    const auto& [s, r] = row;
+    const auto& [s, r, error] = row;
     Json out = {{"id", s.id}, {"number", s.number}};
     add_info(out, s);
     out["note"] = s.note;
+    if (!error.empty()) {
+        out["error"] = error; // no reading to report
+        return out;
+    }
     out["type"] = r.type;
     out["reading"] = r.reading;
     out["value"] = number(r.value);
@@ -62,7 +66,7 @@ Json to_json(const SensorRow& row) {
 }
 
 Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized) {
-    Json out = to_json(SensorRow{sensor, reading});
+    Json out = to_json(SensorRow{sensor, reading, {}});
     out["normalized_thresholds"] = thresholds_json(normalized);
     return out;
 }

@@ -65,6 +65,7 @@ struct SensorReading {
 struct SensorRow {
     Sensor sensor;
     SensorReading reading;
+    std::string error; // why the reading could not be had; empty when it was
 };
 
 struct Indicator : ObjectInfo {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -176,11 +177,23 @@ void add_watch(CLI::App& app, Context& ctx) {
     });
 }
 
+// The sensor table. A reading the daemon refused is shown in its row, and
+// then the command fails after printing the rest.
+void add_sensors(CLI::App& app, Context& ctx) {
+    auto* cmd = app.add_subcommand("sensors", "every sensor: reading, value, thresholds and polling");
+    add_json_flag(cmd, ctx);
+    on_run(cmd, ctx, [&ctx] {
+        std::vector<SensorRow> rows = fetch_sensor_rows();
+        print(ctx, sensor_table(rows), json_array(rows));
+        auto failed = std::count_if(rows.begin(), rows.end(), [](const SensorRow& row) { return !row.error.empty(); });
+        if (failed != 0) throw Failure(fmt::format("{} of {} sensor readings could not be read", failed, rows.size()));
+    });
+}
+
 } // namespace
 
 void add_sensor_commands(CLI::App& app, Context& ctx) {
-    add_list_command(app, ctx, "sensors", "every sensor: reading, value, thresholds and polling", fetch_sensor_rows,
-                     sensor_table);
+    add_sensors(app, ctx);
     add_sensor(app, ctx);
     add_convert(app, ctx);
     add_poll(app, ctx);

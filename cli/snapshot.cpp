@@ -83,7 +83,8 @@ private:
 };
 
 void write_sensor(Writer& w, const SensorRow& row) {
-    const auto& [s, r] = row;
+    const Sensor& s = row.sensor;
+    const SensorReading& r = row.reading;
     w.entry("sensor");
     w.key("id", toml_string(s.id));
     w.key("number", std::to_string(s.number));

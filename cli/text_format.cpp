@@ -166,11 +166,18 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
                                           {"STATE"}};
     for (const char* threshold : {"LNR", "LCR", "LNC", "UNC", "UCR", "UNR"}) columns.push_back({threshold, A::right});
     columns.push_back({"POLL", A::right});
+    const std::size_t table_width = columns.size();
     Table table(std::move(columns));
-    for (const auto& [sensor, r] : rows) {
+    for (const auto& [sensor, r, error] : rows) {
+        std::string unit = find_property(sensor.properties, "unit").value_or("");
+        if (!error.empty()) {
+            std::vector<std::string> row = {sensor.id, sensor.path, "-", "-", unit, "error: " + error};
+            row.resize(table_width, "");
+            table.add(std::move(row));
+            continue;
+        }
         std::vector<std::string> row = {sensor.id, sensor.path, std::to_string(r.reading), format_number(r.value),
-                                        find_property(sensor.properties, "unit").value_or(""),
-                                        threshold_state_text(r.threshold_state)};
+                                        unit, threshold_state_text(r.threshold_state)};
         for (float t : r.thresholds) row.push_back(format_number(t));
         row.push_back(polling_text(r));
         table.add(std::move(row));

@@ -134,3 +134,39 @@ TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {
 
 } // namespace
 } // namespace velkdirect::test
+
+namespace velkdirect::test {
+namespace {
+
+// The built-in platform with every full reading of cpu1_temp refused.
+TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
+    Result defaults = run_program(VELKD_SIM_PATH, {"--print-default"});
+    ASSERT_EQ(defaults.code, 0) << defaults.err;
+    std::string file = velkd::test::write_file(
+        "faulty.toml", defaults.out + "\n[[fault]]\nprocedure = \"get_sens_data\"\nobject = \"cpu1_temp\"\nstatus = 5\n");
+    velkd::test::DaemonProcess daemon({"--config", file});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+
+    Result table = velkdirect({"sensors"});
+    EXPECT_EQ(table.code, 1);
+    EXPECT_NE(table.err.find("1 of 10 sensor readings could not be read"), std::string::npos) << table.err;
+    EXPECT_NE(table.out.find("error: injected fault (status 5)"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("cpu0_temp"), std::string::npos); // the other rows are still there
+
+    Result listed = velkdirect({"sensors", "--json"});
+    EXPECT_EQ(listed.code, 1);
+    json sensors = json::parse(listed.out);
+    ASSERT_EQ(sensors.size(), 10u);
+    json refused = find_by(sensors, "id", "cpu1_temp");
+    EXPECT_EQ(refused["error"], "injected fault (status 5)");
+    EXPECT_FALSE(refused.contains("value"));
+    EXPECT_TRUE(find_by(sensors, "id", "cpu0_temp").contains("value"));
+
+    // A capture must be whole: no snapshot with a sensor missing.
+    Result snapshot = velkdirect({"snapshot", "-o", "/tmp/partial.toml"});
+    EXPECT_EQ(snapshot.code, 1);
+    EXPECT_NE(snapshot.err.find("cpu1_temp"), std::string::npos) << snapshot.err;
+}
+
+} // namespace
+} // namespace velkdirect::test
