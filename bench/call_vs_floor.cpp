@@ -24,6 +24,7 @@
 #include "private_tmp.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
+#include "wire/xdr_routine.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ void BM_Tirpc_NullProcedure(benchmark::State& state) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
-    xdrproc_t none = reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void));
+    xdrproc_t none = vdfe::wire::xdr_routine(xdr_void);
     for (auto _ : state) {
         int sock = RPC_ANYSOCK;
         CLIENT* client = clntunix_create(&address, VELKD_PROG, VELKD_VERS, &sock, 0, 0);

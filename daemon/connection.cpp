@@ -10,7 +10,7 @@
 #include "handlers.h"
 #include "log.h"
 #include "velkdirectfe_wire.h"
-#include "wire/bounded_xdr.h"
+#include "wire/xdr_routine.h"
 
 namespace velkd {
 namespace {

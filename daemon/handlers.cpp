@@ -6,7 +6,7 @@
 
 #include "procedure_names.h"
 #include "status.h"
-#include "wire/bounded_xdr.h"
+#include "wire/xdr_routine.h"
 
 namespace velkd {
 

@@ -15,7 +15,7 @@
 #include "connection.h"
 #include "sigpipe_shield.h"
 #include "velkdirectfe_wire.h"
-#include "wire/bounded_xdr.h"
+#include "wire/xdr_routine.h"
 
 namespace vdfe {
 

@@ -1,7 +1,7 @@
 // The 29 exported client stubs, one clnt_call each, generated from the
 // procedure table.
 #include "velkdirectfe_wire.h"
-#include "wire/bounded_xdr.h"
+#include "wire/xdr_routine.h"
 
 using vdfe::wire::xdr_routine;
 

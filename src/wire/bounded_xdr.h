@@ -10,14 +10,9 @@
 #include <cstdint>
 #include <rpc/rpc.h>
 
-namespace vdfe::wire {
+#include "xdr_routine.h"
 
-// Any XDR routine as the RPC layer's generic routine type. The detour through
-// void(*)() is the sanctioned way to cast between function pointer types.
-template <typename Routine>
-xdrproc_t xdr_routine(Routine routine) {
-    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(routine));
-}
+namespace vdfe::wire {
 
 // A counted array: 4-byte count, then the elements. Decoding requires *items
 // to be null; a count of 0 leaves it null. On a decode failure everything

@@ -18,6 +18,7 @@
 #include "daemon_process.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
+#include "wire/xdr_routine.h"
 
 namespace velkd::test {
 namespace {
@@ -170,7 +171,7 @@ enum clnt_stat call_with(rpcprog_t program, rpcvers_t version, rpcproc_t procedu
     CLIENT* client = clntunix_create(&address, program, version, &sock, 0, 0);
     if (client == nullptr) return RPC_CANTSEND;
     timeval timeout{25, 0};
-    xdrproc_t none = reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void));
+    xdrproc_t none = vdfe::wire::xdr_routine(xdr_void);
     enum clnt_stat status = clnt_call(client, procedure, none, nullptr, none, nullptr, timeout);
     clnt_destroy(client);
     return status;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "velkdirectfe_wire.h"
-#include "wire/bounded_xdr.h"
+#include "wire/xdr_routine.h"
 
 namespace vdfe::test {
 
