@@ -153,7 +153,7 @@ int32_t path_depth(const char* path) noexcept {
 int walk(const Sources& sources, velkdirectfe_inv_cb_t callback, void* root_data) noexcept {
     uint64_t objects = uint64_t{sources.fru_count} + sources.sensor_count + sources.indicator_count +
                        sources.component_count;
-    if (objects == 0 || callback == nullptr) return -1;
+    if (objects == 0) return -1;
     // The tree is built whole before the first callback, so running out of
     // memory for it ends the walk before anything was reported.
     try {

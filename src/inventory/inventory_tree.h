@@ -30,7 +30,8 @@ struct Sources {
     uint32_t component_count = 0;
 };
 
-// Builds the tree from the lists and reports it. 0 when the walk ran; -1,
+// Builds the tree from the lists and reports it through callback (not null).
+// 0 when the walk ran; -1,
 // without any callback, when there is no object or no memory for the tree.
 int walk(const Sources& sources, velkdirectfe_inv_cb_t callback, void* root_data) noexcept;
 
