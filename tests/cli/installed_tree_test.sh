@@ -4,8 +4,9 @@
 #       a fresh `cmake --install` of BUILD_DIR into PREFIX
 #   installed_tree_test.sh pkgconfig|find_package|tools PREFIX CONSUMER_DIR WORK_DIR [CFLAGS]
 #       builds the consumer program with pkg-config or find_package (or takes
-#       the installed velkdirect), and runs it against the installed velkd-sim
-#       in a private /tmp, so that the machine's own socket is never touched.
+#       the installed velkdirect), and runs it against the installed velkd-sim.
+#       Run it under in_private_tmp, so that the machine's own socket is never
+#       touched.
 set -euo pipefail
 mode=$1 prefix=$2
 
@@ -15,23 +16,6 @@ if [[ $mode == install ]]; then
 fi
 
 consumer_dir=$3 work=$4 cflags=${5:-}
-if [[ -z ${VDFE_PRIVATE_TMP:-} ]]; then
-  exec unshare --mount --propagation private env VDFE_PRIVATE_TMP=1 bash "$0" "$@"
-fi
-# A fresh /tmp, with the entries of the real one that hold this test's trees
-# (a build under /tmp) bound back in.
-exec 9</tmp
-mount -t tmpfs tmpfs /tmp
-for path in "$prefix" "$consumer_dir" "$work" "$0"; do
-  [[ $path == /tmp/?* ]] || continue
-  entry=${path#/tmp/}
-  entry=${entry%%/*}
-  [[ -e /tmp/$entry ]] && continue
-  mkdir "/tmp/$entry"
-  mount --no-canonicalize --rbind "/proc/self/fd/9/$entry" "/tmp/$entry"
-done
-exec 9<&-
-
 rm -rf "$work" && mkdir -p "$work"
 case $mode in
   pkgconfig)

@@ -30,10 +30,11 @@ void note_tmp_entry(const std::string& path, std::set<std::string>& entries) {
 
 } // namespace
 
-bool enter_private_tmp() {
+bool enter_private_tmp(const std::vector<std::string>& also_keep) {
     // A build tree that itself lives under /tmp must stay reachable: the
     // tests run the daemon and the tool from it.
     std::set<std::string> keep;
+    for (const std::string& path : also_keep) note_tmp_entry(path, keep);
     char path[PATH_MAX];
     if (getcwd(path, sizeof path)) note_tmp_entry(path, keep);
     if (realpath("/proc/self/exe", path)) note_tmp_entry(path, keep);
