@@ -10,9 +10,12 @@ packages=(
   jq
 )
 # The cross compiler checks the record layouts of the 32-bit big-endian target.
-if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(g++-powerpc-linux-gnu)
-fi
+# --target adds what the test run on that target needs (scripts/target-test.sh):
+# the target's C library, qemu-user, and GoogleTest's sources to build for it.
+case "${1:-}" in
+  --tests) packages+=(g++-powerpc-linux-gnu) ;;
+  --target) packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +24,7 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Other jobs on the machine may hold the package lock for a while.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" </dev/null >/dev/null
 fi

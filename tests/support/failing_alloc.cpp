@@ -36,12 +36,20 @@ bool intercept(std::size_t bytes, Kind kind) {
 
 } // namespace
 
+// operator new(std::size_t) by its mangled name, which depends on the width of
+// size_t (the link wraps the same name, see tests/CMakeLists.txt).
+#if __SIZEOF_SIZE_T__ == 8
+#define OPERATOR_NEW(prefix) prefix##_Znwm
+#else
+#define OPERATOR_NEW(prefix) prefix##_Znwj
+#endif
+
 extern "C" {
 void* __real_malloc(std::size_t);
 void* __real_calloc(std::size_t, std::size_t);
 void* __real_realloc(void*, std::size_t);
 char* __real_strdup(const char*);
-void* __real__Znwm(std::size_t);
+void* OPERATOR_NEW(__real_)(std::size_t);
 
 void* __wrap_malloc(std::size_t bytes) { return intercept(bytes, Kind::malloc) ? nullptr : __real_malloc(bytes); }
 void* __wrap_calloc(std::size_t n, std::size_t size) {
@@ -55,9 +63,9 @@ void* __wrap_realloc(void* block, std::size_t bytes) {
 char* __wrap_strdup(const char* text) {
     return intercept(__builtin_strlen(text) + 1, Kind::strdup) ? nullptr : __real_strdup(text);
 }
-void* __wrap__Znwm(std::size_t bytes) {
+void* OPERATOR_NEW(__wrap_)(std::size_t bytes) {
     if (intercept(bytes, Kind::new_)) throw std::bad_alloc();
-    return __real__Znwm(bytes);
+    return OPERATOR_NEW(__real_)(bytes);
 }
 }
 

@@ -7,6 +7,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#ifdef VDFE_TIRPC_STANDIN
+// The target run's stand-in libtirpc is glibc's Sun RPC underneath, which
+// keeps the server's poll set per thread behind accessors instead of in
+// libtirpc's process-wide variables. The serving thread is the one that
+// registered the transport, so its own set is the one to poll.
+extern "C" pollfd** __rpc_thread_svc_pollfd();
+extern "C" int* __rpc_thread_svc_max_pollfd();
+#define svc_pollfd (*__rpc_thread_svc_pollfd())
+#define svc_max_pollfd (*__rpc_thread_svc_max_pollfd())
+#endif
+
 namespace vdfe::test {
 namespace {
 
