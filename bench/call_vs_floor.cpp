@@ -1,7 +1,8 @@
 // One simple library call against velkd-sim, next to the floor of the same
 // machine in the same run: a bare Unix-socket connect, one 4-byte request, a
 // 4-byte reply and close, served by a minimal server process. Prints the
-// ratio of the two at the end.
+// ratio of the two at the end (wall time and the client's CPU time), and the
+// daemon's throughput with 1, 8 and 64 clients calling at once.
 //
 // Both servers run as child processes inside a private /tmp (mount
 // namespace), so the machine's own daemon socket is never touched.
@@ -98,6 +99,18 @@ void BM_Library_GetSensorVals(benchmark::State& state) {
 }
 BENCHMARK(BM_Library_GetSensorVals)->MinTime(1.0);
 
+// Calls per second from concurrent clients (items_per_second, wall clock).
+void BM_Library_Throughput(benchmark::State& state) {
+    for (auto _ : state) {
+        uint16_t reading = 0;
+        float normal = 0;
+        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
+            state.SkipWithError("velkd-sim did not answer");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Library_Throughput)->MinTime(1.0)->UseRealTime()->Threads(1)->Threads(8)->Threads(64);
+
 // libtirpc's own client calling the daemon's null procedure: the part of a
 // library call that is the RPC layer's and the daemon's, without the library.
 void BM_Tirpc_NullProcedure(benchmark::State& state) {
@@ -125,7 +138,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (run.iterations > 0) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.iterations > 0) {
+                ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+                cpu_ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
     }
     void print_ratio() const {
         auto floor = ns_.find("BM_Floor_ConnectRequestReplyClose/min_time:1.000");
@@ -133,10 +149,14 @@ public:
         if (floor == ns_.end() || call == ns_.end()) return;
         std::printf("\nfloor %.1f us, library call to velkd-sim %.1f us: ratio %.2f\n", floor->second / 1000,
                     call->second / 1000, call->second / floor->second);
+        double floor_cpu = cpu_ns_.at(floor->first), call_cpu = cpu_ns_.at(call->first);
+        std::printf("client CPU: floor %.1f us, library call %.1f us: ratio %.2f\n", floor_cpu / 1000,
+                    call_cpu / 1000, call_cpu / floor_cpu);
     }
 
 private:
     std::map<std::string, double> ns_;
+    std::map<std::string, double> cpu_ns_;
 };
 
 } // namespace
