@@ -120,18 +120,28 @@ TEST_F(HostileClients, HugeStringClaimIsGarbageArgs) {
 }
 
 TEST_F(HostileClients, HugeClaimsInsideRecordsCostNothingLasting) {
-    // A conversion naming a 4 GB sensor id, and a FRU write of 4 G bytes;
-    // both stop after a few bytes and keep the connection open.
+    // A conversion naming a 4 GB sensor id, and a FRU write of 4 G bytes.
     Words conversion = call_header(VELKD_RAW_TO_NORM);
     conversion.insert(conversion.end(), {0xFFFFFFFFu, 0x41414141});
     Words write = call_header(VELKD_WRITE_FRU_DIRECT);
     write.insert(write.end(), {4, 0x70737530 /* "psu0" */, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 2});
     for (const Words& call : {conversion, write}) {
+        // A complete record: the argument is refused.
         int fd = connect_raw();
-        send_record(fd, call, 0x7FFFFFFFu);
-        EXPECT_TRUE(others_are_served());
-        // When its bytes stop coming the call is refused and the client dropped.
+        send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
         EXPECT_EQ(accept_status(read_reply(fd)), static_cast<uint32_t>(GARBAGE_ARGS));
+        ::close(fd);
+        // A record whose bytes stop coming: the client is dropped at its
+        // deadline, without a reply, and others are served meanwhile.
+        fd = connect_raw();
+        send_record(fd, call, 4096);
+        EXPECT_TRUE(others_are_served());
+        EXPECT_TRUE(read_reply(fd).empty());
+        EXPECT_TRUE(closed_by_daemon(fd));
+        ::close(fd);
+        // A record longer than any call is refused at its marker.
+        fd = connect_raw();
+        send_record(fd, call, 0x7FFFFFFFu);
         EXPECT_TRUE(closed_by_daemon(fd));
         ::close(fd);
     }
