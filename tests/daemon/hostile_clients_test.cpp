@@ -176,6 +176,52 @@ TEST_F(HostileClients, SeveralCallsOnOneConnectionAreAllAnswered) {
     ::close(fd);
 }
 
+// Decoding narrows silently and stops a string at its first NUL: such
+// arguments are refused, never truncated into another value or name.
+TEST_F(HostileClients, ArgumentsOutOfTheirFieldsRangeAreGarbageArgs) {
+    struct Case {
+        const char* what;
+        uint32_t procedure;
+        Words args;
+        accept_stat expected;
+    };
+    const uint32_t mainboard[] = {9, 0x6d61696e, 0x626f6172, 0x64000000};
+    auto fru_write = [&](uint32_t byte) {
+        return Words{mainboard[0], mainboard[1], mainboard[2], mainboard[3], 0, 1, 1, byte};
+    };
+    const Case cases[] = {
+        {"FRU byte 0x1FF", VELKD_WRITE_FRU_DIRECT, fru_write(0x1FF), GARBAGE_ARGS},
+        {"FRU byte 0xFF", VELKD_WRITE_FRU_DIRECT, fru_write(0xFF), SUCCESS},
+        {"reading 0x10000", VELKD_SET_SENSOR_READING, {4, 0x10000}, GARBAGE_ARGS},
+        {"reading 0xFFFF", VELKD_SET_SENSOR_READING, {4, 0xFFFF}, SUCCESS},
+        {"poll state 256", VELKD_SET_POLL_STATE, {256}, GARBAGE_ARGS},
+        {"poll state 1", VELKD_SET_POLL_STATE, {1}, SUCCESS},
+        {"\"mb_12v\\0x\"", VELKD_GET_SENSOR_ATTR, {8, 0x6d625f31, 0x32760078}, GARBAGE_ARGS},
+        {"\"mb_12v\"", VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760000}, SUCCESS},
+        {"non-zero padding", VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760001}, GARBAGE_ARGS},
+    };
+    for (const Case& c : cases) {
+        int fd = connect_raw();
+        Words call = call_header(c.procedure);
+        call.insert(call.end(), c.args.begin(), c.args.end());
+        send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
+        EXPECT_EQ(accept_status(read_reply(fd)), static_cast<uint32_t>(c.expected)) << c.what;
+        ::close(fd);
+    }
+    EXPECT_TRUE(others_are_served());
+}
+
+TEST_F(HostileClients, AnotherRpcVersionGetsRpcMismatch) {
+    int fd = connect_raw();
+    Words call = call_header(VELKD_GET_NORM_THRESHOLD);
+    call[2] = 3; // RPC version
+    call.push_back(4);
+    send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
+    // xid, REPLY, MSG_DENIED, RPC_MISMATCH, lowest and highest version.
+    EXPECT_EQ(read_reply(fd), (Words{0x1234, 1, 1, 0, 2, 2}));
+    ::close(fd);
+}
+
 // What a stock libtirpc client sees for calls the daemon does not serve.
 enum clnt_stat call_with(rpcprog_t program, rpcvers_t version, rpcproc_t procedure) {
     sockaddr_un address{};
