@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -64,9 +65,11 @@ pid_t start_daemon() {
     int ready[2];
     if (::pipe(ready) != 0) return -1;
     std::string fd = std::to_string(ready[1]);
-    char* argv[] = {const_cast<char*>(VELKD_SIM_PATH), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
+    // VELKD_SIM names another build of the daemon, to compare two side by side.
+    const char* path = std::getenv("VELKD_SIM") ? std::getenv("VELKD_SIM") : VELKD_SIM_PATH;
+    char* argv[] = {const_cast<char*>(path), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
     pid_t pid = -1;
-    if (posix_spawn(&pid, VELKD_SIM_PATH, nullptr, nullptr, argv, environ) != 0) return -1;
+    if (posix_spawn(&pid, path, nullptr, nullptr, argv, environ) != 0) return -1;
     ::close(ready[1]);
     char line[8];
     pollfd wait{ready[0], POLLIN, 0};

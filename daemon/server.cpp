@@ -103,41 +103,40 @@ private:
             int n = ::epoll_wait(epoll_, &event, 1, 1000);
             if (n != 1 || event.data.ptr == &wake_) continue;
             if (event.data.ptr == &listen_fd_) {
-                accept_some();
+                accept_one();
                 continue;
             }
-            auto* c = static_cast<Connection*>(event.data.ptr);
-            std::unique_lock hold(c->busy);
-            Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits, platforms_)
-                                                    : on_readable(*c, options_.limits, platforms_);
-            if (next == Next::close) {
-                hold.unlock();
-                close(c);
-                continue;
-            }
-            epoll_event again{(next == Next::read ? EPOLLIN : EPOLLOUT) | EPOLLONESHOT, {.ptr = c}};
-            if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, c->fd, &again) != 0) {
-                hold.unlock();
-                close(c);
-            }
+            serve(static_cast<Connection*>(event.data.ptr), EPOLL_CTL_MOD);
         }
     }
 
-    void accept_some() {
-        for (int i = 0; i < 64; ++i) {
-            int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) {
-                if (errno == EINTR || errno == ECONNABORTED) continue;
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                    log(LogLevel::info, "error: accept: {}", std::strerror(errno));
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
-                }
-                break;
-            }
-            admit(fd);
+    // Takes what the connection is ready for, then arms it for the next
+    // event (`op`: add it to the set, or modify it there), or closes it.
+    void serve(Connection* c, int op) {
+        std::unique_lock hold(c->busy);
+        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits, platforms_)
+                                                : on_readable(*c, options_.limits, platforms_);
+        epoll_event again{(next == Next::read ? EPOLLIN : EPOLLOUT) | EPOLLONESHOT, {.ptr = c}};
+        if (next == Next::close || ::epoll_ctl(epoll_, op, c->fd, &again) != 0) {
+            hold.unlock();
+            close(c);
+        }
+    }
+
+    // Accepts one connection and lets another worker take the next while
+    // this one serves it.
+    void accept_one() {
+        int fd = -1;
+        do {
+            fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            log(LogLevel::info, "error: accept: {}", std::strerror(errno));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
         }
         epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
         ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_fd_, &listen);
+        if (fd >= 0) admit(fd);
     }
 
     // Registers a new connection, or closes it when a cap is reached.
@@ -159,12 +158,12 @@ private:
                 return;
             }
             ++of_user;
-            connections_.insert(c);
-            std::lock_guard ready(c->busy); // orders the set-up before whoever handles it
             c->deadline.store(deadline_in(options_.limits.first_byte_timeout_ms), std::memory_order_relaxed);
+            connections_.insert(c);
         }
-        epoll_event event{EPOLLIN | EPOLLONESHOT, {.ptr = c}};
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) close(c);
+        // A client usually sends its call right after connecting: take it
+        // now, rather than after another trip through the loop.
+        serve(c, EPOLL_CTL_ADD);
     }
 
     void close(Connection* c) {

@@ -338,6 +338,26 @@ TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines
     for (double s : trickling_closed) EXPECT_TRUE(s >= 1.45 && s < 2.5) << s;
 }
 
+// Beyond a cap the newest connection is closed; those already open go on.
+TEST(Starvation, ConnectionsBeyondACapAreClosedNewestFirst) {
+    for (const char* cap : {"--max-connections", "--max-connections-per-user"}) {
+        DaemonProcess daemon({cap, "3", "--first-byte-timeout-ms", "60000"});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        std::vector<int> open;
+        for (int i = 0; i < 3; ++i) open.push_back(connect_raw());
+        int newest = connect_raw();
+        EXPECT_TRUE(closed_by_daemon(newest)) << cap;
+        ::close(newest);
+        EXPECT_TRUE(daemon.wait_for_log("refusing a connection of uid 0: 3 open")) << daemon.log();
+        // The first three still hold a place: a call on one is answered.
+        Words call = call_header(VELKD_GET_NORM_THRESHOLD);
+        call.push_back(4);
+        send_record(open[0], call, static_cast<uint32_t>(call.size() * 4));
+        EXPECT_EQ(accept_status(read_reply(open[0])), static_cast<uint32_t>(SUCCESS)) << cap;
+        for (int fd : open) ::close(fd);
+    }
+}
+
 TEST(Starvation, ASlowReaderOfALargeReplyIsDroppedAtItsDeadline) {
     // 1,000 sensors whose ids take 1,000 bytes each: a reply of over 2 MB.
     std::string text = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
