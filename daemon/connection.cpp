@@ -176,7 +176,7 @@ Next flush(Connection& c) {
 std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
     c.out.clear();
     c.out_sent = 0;
-    c.deadline.store(deadline_in(limits.read_timeout_ms), std::memory_order_relaxed);
+    c.deadline = deadline_in(limits.read_timeout_ms);
     if (c.pending.empty()) return Next::read;
     std::vector<char> bytes;
     bytes.swap(c.pending);
@@ -193,13 +193,13 @@ std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
 Next answer_calls(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
     for (;;) {
         c.in_call = false;
-        c.deadline.store(kNoDeadline, std::memory_order_relaxed);
+        c.deadline = kNoDeadline;
         bool answered = answer(c, platforms);
         c.call.clear();
         if (!answered) return Next::close;
         c.out_sent = 0;
         Next next = flush(c);
-        if (next == Next::write) c.deadline.store(deadline_in(limits.reply_timeout_ms), std::memory_order_relaxed);
+        if (next == Next::write) c.deadline = deadline_in(limits.reply_timeout_ms);
         if (next != Next::read) return next;
         if (auto wait = next_call(c, limits)) return *wait;
     }
@@ -278,7 +278,7 @@ Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHo
         if (n > 0) {
             if (!c.in_call) {
                 c.in_call = true;
-                c.deadline.store(deadline_in(limits.read_timeout_ms), std::memory_order_relaxed);
+                c.deadline = deadline_in(limits.read_timeout_ms);
             }
             const char* at = scratch.data();
             const char* end = at + n;

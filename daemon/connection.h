@@ -2,12 +2,12 @@
 // read, the reply being written, and the deadline of whichever is under way.
 // A connection is handled by one worker at a time (the loop arms it for one
 // event at a time); `busy` is held meanwhile, which also orders the handling
-// across workers for the thread sanitizer.
+// across workers for the thread sanitizer. The deadline check takes `busy`
+// too, so that no 64-bit atomics are needed (the 32-bit target has none).
 #pragma once
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +40,8 @@ struct Connection {
 
     const int fd;
     const uid_t uid; // the peer's, for the per-user cap
-    std::atomic<Deadline> deadline{kNoDeadline};
     std::mutex busy;
+    Deadline deadline = kNoDeadline; // guarded by busy
 
     // The record being read: its fragments' bytes so far, and where the
     // reader is in the current fragment's marker or body.

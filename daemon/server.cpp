@@ -89,8 +89,11 @@ public:
         Deadline now = now_ns();
         std::lock_guard lock(mutex_);
         for (Connection* c : connections_) {
-            if (c->deadline.load(std::memory_order_relaxed) > now) continue;
-            c->deadline.store(kNoDeadline, std::memory_order_relaxed);
+            // A connection a worker holds is being read, answered or
+            // written right now: its deadline is checked next time.
+            std::unique_lock hold(c->busy, std::try_to_lock);
+            if (!hold || c->deadline > now) continue;
+            c->deadline = kNoDeadline;
             log(LogLevel::debug, "dropping a client past its deadline");
             ::shutdown(c->fd, SHUT_RDWR);
         }
@@ -158,7 +161,7 @@ private:
                 return;
             }
             ++of_user;
-            c->deadline.store(deadline_in(options_.limits.first_byte_timeout_ms), std::memory_order_relaxed);
+            c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
             connections_.insert(c);
         }
         // A client usually sends its call right after connecting: take it
