@@ -76,8 +76,8 @@ Feed feed(Connection& c, const char*& at, const char* end, std::size_t max_call_
                             (uint32_t{c.marker[2]} << 8) | c.marker[3];
             c.last_fragment = (word & 0x80000000u) != 0;
             c.fragment_left = word & 0x7FFFFFFFu;
+            // The buffer grows with the bytes that come, never with a claim.
             if (c.fragment_left > max_call_bytes - std::min(max_call_bytes, c.call.size())) return Feed::too_big;
-            c.call.reserve(c.call.size() + c.fragment_left);
         }
         std::size_t take = std::min<std::size_t>(c.fragment_left, static_cast<std::size_t>(end - at));
         c.call.insert(c.call.end(), at, at + take);
