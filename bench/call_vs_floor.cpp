@@ -78,6 +78,43 @@ pid_t start_daemon() {
     return up ? pid : -1;
 }
 
+pid_t g_daemon = -1;
+
+// The daemon's CPU time so far (user and system), from /proc.
+double daemon_cpu_seconds() {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(g_daemon));
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return 0;
+    char line[1024];
+    std::size_t n = std::fread(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+    line[n] = 0;
+    const char* at = std::strrchr(line, ')'); // the command name may hold spaces
+    unsigned long user = 0, system = 0;
+    if (at == nullptr || std::sscanf(at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2)
+        return 0;
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Counts the daemon's CPU time per call over a benchmark run, as the counter
+// daemon_cpu_us (set by the first thread only; counters add up over threads).
+class DaemonCpu {
+public:
+    explicit DaemonCpu(benchmark::State& state) : state_(state) {
+        if (state_.thread_index() == 0) start_ = daemon_cpu_seconds();
+    }
+    ~DaemonCpu() {
+        if (state_.thread_index() != 0 || state_.iterations() == 0) return;
+        double calls = static_cast<double>(state_.iterations()) * state_.threads();
+        state_.counters["daemon_cpu_us"] = (daemon_cpu_seconds() - start_) * 1e6 / calls;
+    }
+
+private:
+    benchmark::State& state_;
+    double start_ = 0;
+};
+
 void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
     sockaddr_un address = floor_address();
     for (auto _ : state) {
@@ -92,6 +129,7 @@ void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
 BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(1.0);
 
 void BM_Library_GetSensorVals(benchmark::State& state) {
+    DaemonCpu cpu(state);
     for (auto _ : state) {
         uint16_t reading = 0;
         float normal = 0;
@@ -104,6 +142,7 @@ BENCHMARK(BM_Library_GetSensorVals)->MinTime(1.0);
 
 // Calls per second from concurrent clients (items_per_second, wall clock).
 void BM_Library_Throughput(benchmark::State& state) {
+    DaemonCpu cpu(state);
     for (auto _ : state) {
         uint16_t reading = 0;
         float normal = 0;
@@ -169,6 +208,7 @@ int main(int argc, char** argv) {
     if (!vdfe::test::enter_private_tmp()) return 1;
     pid_t floor = start_floor_server();
     pid_t daemon = start_daemon();
+    g_daemon = daemon;
     int code = 0;
     if (floor > 0 && daemon > 0) {
         RatioReporter reporter;

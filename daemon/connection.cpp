@@ -65,6 +65,9 @@ ReplyEncoder& encoder() {
 
 enum class Feed { more, call, too_big };
 
+// Buffers of a connection larger than this are given back between calls.
+constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+
 // Takes bytes of the record stream from [at, end) until the current record
 // is complete; `at` is left after what was taken.
 Feed feed(Connection& c, const char*& at, const char* end, std::size_t max_call_bytes) {
@@ -175,6 +178,7 @@ Next flush(Connection& c) {
 // came with the last one. Empty when a complete call is in c.call.
 std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
     c.out.clear();
+    if (c.out.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.out);
     c.out_sent = 0;
     c.deadline = deadline_in(limits.read_timeout_ms);
     if (c.pending.empty()) return Next::read;
@@ -196,6 +200,7 @@ Next answer_calls(Connection& c, const ConnectionLimits& limits, const PlatformH
         c.deadline = kNoDeadline;
         bool answered = answer(c, platforms);
         c.call.clear();
+        if (c.call.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.call); // an idle client keeps little
         if (!answered) return Next::close;
         c.out_sent = 0;
         Next next = flush(c);

@@ -126,8 +126,9 @@ private:
         }
     }
 
-    // Accepts one connection and lets another worker take the next while
-    // this one serves it.
+    // Accepts one connection and registers it, then lets another worker
+    // take the next while this one serves it. Registering before the next
+    // accept keeps the caps' "newest" the latest to connect.
     void accept_one() {
         int fd = -1;
         do {
@@ -137,36 +138,40 @@ private:
             log(LogLevel::info, "error: accept: {}", std::strerror(errno));
             std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
         }
+        Connection* c = fd >= 0 ? admit(fd) : nullptr;
         epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
         ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_fd_, &listen);
-        if (fd >= 0) admit(fd);
+        // A client usually sends its call right after connecting: take it
+        // now, rather than after another trip through the loop.
+        if (c != nullptr) serve(c, EPOLL_CTL_ADD);
     }
 
-    // Registers a new connection, or closes it when a cap is reached.
-    void admit(int fd) {
+    // Registers a new connection, or closes it (null) when a cap is reached.
+    Connection* admit(int fd) {
         ucred peer{};
         socklen_t size = sizeof peer;
         uid_t uid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.uid : static_cast<uid_t>(-1);
-        auto* c = new Connection(fd, uid);
-        {
-            std::lock_guard lock(mutex_);
-            int& of_user = per_user_[uid];
-            if (static_cast<int>(connections_.size()) >= options_.max_connections ||
-                of_user >= options_.max_connections_per_user) {
-                log(LogLevel::info, "warning: refusing a connection of uid {}: {} open, {} of that user", uid,
-                    connections_.size(), of_user);
-                if (of_user == 0) per_user_.erase(uid);
-                delete c;
-                ::close(fd);
-                return;
+        std::lock_guard lock(mutex_);
+        int& of_user = per_user_[uid];
+        if (static_cast<int>(connections_.size()) >= options_.max_connections ||
+            of_user >= options_.max_connections_per_user) {
+            // One warning a second at most, however fast they come.
+            ++refused_;
+            if (Deadline now = now_ns(); now >= next_refusal_warning_) {
+                log(LogLevel::info, "warning: refusing a connection of uid {}: {} open, {} of that user ({} refused)",
+                    uid, connections_.size(), of_user, refused_);
+                refused_ = 0;
+                next_refusal_warning_ = now + 1000000000;
             }
-            ++of_user;
-            c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
-            connections_.insert(c);
+            if (of_user == 0) per_user_.erase(uid);
+            ::close(fd);
+            return nullptr;
         }
-        // A client usually sends its call right after connecting: take it
-        // now, rather than after another trip through the loop.
-        serve(c, EPOLL_CTL_ADD);
+        ++of_user;
+        auto* c = new Connection(fd, uid);
+        c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
+        connections_.insert(c);
+        return c;
     }
 
     void close(Connection* c) {
@@ -188,9 +193,11 @@ private:
     std::atomic<bool> stopping_{false};
     std::vector<std::thread> workers_;
 
-    std::mutex mutex_; // guards the two below
+    std::mutex mutex_; // guards the members below
     std::unordered_set<Connection*> connections_;
     std::unordered_map<uid_t, int> per_user_;
+    uint64_t refused_ = 0; // since the last warning
+    Deadline next_refusal_warning_ = 0;
 };
 
 } // namespace

@@ -346,7 +346,7 @@ TEST(Starvation, ConnectionsBeyondACapAreClosedNewestFirst) {
         std::vector<int> open;
         for (int i = 0; i < 3; ++i) open.push_back(connect_raw());
         int newest = connect_raw();
-        EXPECT_TRUE(closed_by_daemon(newest)) << cap;
+        EXPECT_TRUE(closed_by_daemon(newest)) << cap << daemon.log();
         ::close(newest);
         EXPECT_TRUE(daemon.wait_for_log("refusing a connection of uid 0: 3 open")) << daemon.log();
         // The first three still hold a place: a call on one is answered.
