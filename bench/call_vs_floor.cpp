@@ -1,7 +1,8 @@
 // One simple library call against velkd-sim, next to the floor of the same
 // machine in the same run: a bare Unix-socket connect, one 4-byte request, a
 // 4-byte reply and close, served by a minimal server process. Prints the
-// ratio of the two at the end.
+// ratio of the two at the end (wall time and the client's CPU time), and the
+// daemon's throughput with 1, 8 and 64 clients calling at once.
 //
 // Both servers run as child processes inside a private /tmp (mount
 // namespace), so the machine's own daemon socket is never touched.
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -63,9 +65,11 @@ pid_t start_daemon() {
     int ready[2];
     if (::pipe(ready) != 0) return -1;
     std::string fd = std::to_string(ready[1]);
-    char* argv[] = {const_cast<char*>(VELKD_SIM_PATH), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
+    // VELKD_SIM names another build of the daemon, to compare two side by side.
+    const char* path = std::getenv("VELKD_SIM") ? std::getenv("VELKD_SIM") : VELKD_SIM_PATH;
+    char* argv[] = {const_cast<char*>(path), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
     pid_t pid = -1;
-    if (posix_spawn(&pid, VELKD_SIM_PATH, nullptr, nullptr, argv, environ) != 0) return -1;
+    if (posix_spawn(&pid, path, nullptr, nullptr, argv, environ) != 0) return -1;
     ::close(ready[1]);
     char line[8];
     pollfd wait{ready[0], POLLIN, 0};
@@ -73,6 +77,43 @@ pid_t start_daemon() {
     ::close(ready[0]);
     return up ? pid : -1;
 }
+
+pid_t g_daemon = -1;
+
+// The daemon's CPU time so far (user and system), from /proc.
+double daemon_cpu_seconds() {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(g_daemon));
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return 0;
+    char line[1024];
+    std::size_t n = std::fread(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+    line[n] = 0;
+    const char* at = std::strrchr(line, ')'); // the command name may hold spaces
+    unsigned long user = 0, system = 0;
+    if (at == nullptr || std::sscanf(at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2)
+        return 0;
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Counts the daemon's CPU time per call over a benchmark run, as the counter
+// daemon_cpu_us (set by the first thread only; counters add up over threads).
+class DaemonCpu {
+public:
+    explicit DaemonCpu(benchmark::State& state) : state_(state) {
+        if (state_.thread_index() == 0) start_ = daemon_cpu_seconds();
+    }
+    ~DaemonCpu() {
+        if (state_.thread_index() != 0 || state_.iterations() == 0) return;
+        double calls = static_cast<double>(state_.iterations()) * state_.threads();
+        state_.counters["daemon_cpu_us"] = (daemon_cpu_seconds() - start_) * 1e6 / calls;
+    }
+
+private:
+    benchmark::State& state_;
+    double start_ = 0;
+};
 
 void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
     sockaddr_un address = floor_address();
@@ -88,6 +129,7 @@ void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
 BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(1.0);
 
 void BM_Library_GetSensorVals(benchmark::State& state) {
+    DaemonCpu cpu(state);
     for (auto _ : state) {
         uint16_t reading = 0;
         float normal = 0;
@@ -97,6 +139,19 @@ void BM_Library_GetSensorVals(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Library_GetSensorVals)->MinTime(1.0);
+
+// Calls per second from concurrent clients (items_per_second, wall clock).
+void BM_Library_Throughput(benchmark::State& state) {
+    DaemonCpu cpu(state);
+    for (auto _ : state) {
+        uint16_t reading = 0;
+        float normal = 0;
+        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
+            state.SkipWithError("velkd-sim did not answer");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Library_Throughput)->MinTime(1.0)->UseRealTime()->Threads(1)->Threads(8)->Threads(64);
 
 // libtirpc's own client calling the daemon's null procedure: the part of a
 // library call that is the RPC layer's and the daemon's, without the library.
@@ -125,7 +180,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (run.iterations > 0) ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.iterations > 0) {
+                ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+                cpu_ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
     }
     void print_ratio() const {
         auto floor = ns_.find("BM_Floor_ConnectRequestReplyClose/min_time:1.000");
@@ -133,10 +191,14 @@ public:
         if (floor == ns_.end() || call == ns_.end()) return;
         std::printf("\nfloor %.1f us, library call to velkd-sim %.1f us: ratio %.2f\n", floor->second / 1000,
                     call->second / 1000, call->second / floor->second);
+        double floor_cpu = cpu_ns_.at(floor->first), call_cpu = cpu_ns_.at(call->first);
+        std::printf("client CPU: floor %.1f us, library call %.1f us: ratio %.2f\n", floor_cpu / 1000,
+                    call_cpu / 1000, call_cpu / floor_cpu);
     }
 
 private:
     std::map<std::string, double> ns_;
+    std::map<std::string, double> cpu_ns_;
 };
 
 } // namespace
@@ -146,6 +208,7 @@ int main(int argc, char** argv) {
     if (!vdfe::test::enter_private_tmp()) return 1;
     pid_t floor = start_floor_server();
     pid_t daemon = start_daemon();
+    g_daemon = daemon;
     int code = 0;
     if (floor > 0 && daemon > 0) {
         RatioReporter reporter;

@@ -1,10 +1,12 @@
 #include "connection.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <cstring>
+#include <optional>
 
 #include "call_io.h"
 #include "handlers.h"
@@ -15,78 +17,86 @@
 namespace velkd {
 namespace {
 
-using std::chrono::milliseconds;
+// ---- encoding replies -----------------------------------------------------------
 
-// Blocking reads and writes wake up this often to notice that the daemon is
-// stopping or that the client's time is up.
-constexpr int kSliceMs = 200;
+// Each worker keeps one record-marking encoder whose output goes to the
+// vector of the reply at hand, so a reply costs no encoder set-up.
+class ReplyEncoder {
+public:
+    ReplyEncoder() { create(); }
+    ~ReplyEncoder() { XDR_DESTROY(&xdrs_); }
+    ReplyEncoder(const ReplyEncoder&) = delete;
+    ReplyEncoder& operator=(const ReplyEncoder&) = delete;
 
-// The state behind the record stream's read and write callbacks.
-struct Stream {
-    int fd;
-    const ConnectionLimits& limits;
-    const std::atomic<bool>& stopping;
-    std::size_t received = 0; // bytes of the current call
-    bool closed_cleanly = false;
+    bool encode(rpc_msg& reply, std::vector<char>& out) {
+        out_ = &out;
+        xdrs_.x_op = XDR_ENCODE;
+        bool done = xdr_replymsg(&xdrs_, &reply) && xdrrec_endofrecord(&xdrs_, TRUE);
+        if (!done) { // a half-encoded record stays in the buffer: start afresh
+            XDR_DESTROY(&xdrs_);
+            create();
+        }
+        out_ = nullptr;
+        return done;
+    }
+
+private:
+    static constexpr u_int kFragmentBytes = 64 * 1024;
+
+    void create() { xdrrec_create(&xdrs_, kFragmentBytes, 0, this, no_read, append); }
+    static int no_read(void*, void*, int) { return -1; }
+    static int append(void* handle, void* data, int length) {
+        auto* self = static_cast<ReplyEncoder*>(handle);
+        const char* bytes = static_cast<const char*>(data);
+        self->out_->insert(self->out_->end(), bytes, bytes + length);
+        return length;
+    }
+
+    XDR xdrs_{};
+    std::vector<char>* out_ = nullptr;
 };
 
-// Waits out EAGAIN slices until the deadline; false when the wait is over.
-bool keep_waiting(const Stream& s, Clock::time_point deadline) {
-    return !s.stopping.load(std::memory_order_relaxed) && Clock::now() < deadline;
+ReplyEncoder& encoder() {
+    thread_local ReplyEncoder instance;
+    return instance;
 }
 
-// The record stream treats -1 as failure; 0 would make it read again forever,
-// so an orderly close is reported as -1 too.
-int read_some(void* handle, void* buffer, int length) {
-    auto& s = *static_cast<Stream*>(handle);
-    if (s.received > s.limits.max_call_bytes) {
-        log(LogLevel::debug, "dropping a client whose call exceeds {} bytes", s.limits.max_call_bytes);
-        return -1;
-    }
-    auto deadline = Clock::now() + milliseconds(s.limits.read_timeout_ms);
-    for (;;) {
-        ssize_t n = ::recv(s.fd, buffer, static_cast<std::size_t>(length), 0);
-        if (n > 0) {
-            s.received += static_cast<std::size_t>(n);
-            return static_cast<int>(n);
-        }
-        if (n == 0) {
-            s.closed_cleanly = s.received == 0;
-            return -1;
-        }
-        if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && keep_waiting(s, deadline)) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) log(LogLevel::debug, "dropping a silent client");
-        return -1;
-    }
-}
+// ---- reading call records ---------------------------------------------------------
 
-int write_all(void* handle, void* buffer, int length) {
-    auto& s = *static_cast<Stream*>(handle);
-    auto deadline = Clock::now() + milliseconds(s.limits.read_timeout_ms);
-    const char* at = static_cast<const char*>(buffer);
-    int left = length;
-    while (left > 0) {
-        ssize_t n = ::send(s.fd, at, static_cast<std::size_t>(left), MSG_NOSIGNAL);
-        if (n > 0) {
-            at += n;
-            left -= static_cast<int>(n);
-        } else if (n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && keep_waiting(s, deadline)))) {
-            continue;
-        } else {
-            return -1;
+enum class Feed { more, call, too_big };
+
+// Buffers of a connection larger than this are given back between calls.
+constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+
+// Takes bytes of the record stream from [at, end) until the current record
+// is complete; `at` is left after what was taken.
+Feed feed(Connection& c, const char*& at, const char* end, std::size_t max_call_bytes) {
+    while (at < end) {
+        if (c.marker_have < 4) {
+            c.marker[c.marker_have++] = static_cast<unsigned char>(*at++);
+            if (c.marker_have < 4) continue;
+            uint32_t word = (uint32_t{c.marker[0]} << 24) | (uint32_t{c.marker[1]} << 16) |
+                            (uint32_t{c.marker[2]} << 8) | c.marker[3];
+            c.last_fragment = (word & 0x80000000u) != 0;
+            c.fragment_left = word & 0x7FFFFFFFu;
+            // The buffer grows with the bytes that come, never with a claim.
+            if (c.fragment_left > max_call_bytes - std::min(max_call_bytes, c.call.size())) return Feed::too_big;
+        }
+        std::size_t take = std::min<std::size_t>(c.fragment_left, static_cast<std::size_t>(end - at));
+        c.call.insert(c.call.end(), at, at + take);
+        at += take;
+        c.fragment_left -= static_cast<uint32_t>(take);
+        if (c.fragment_left == 0) {
+            c.marker_have = 0;
+            if (c.last_fragment) return Feed::call;
         }
     }
-    return length;
+    return Feed::more;
 }
 
-void set_slice_timeouts(int fd) {
-    timeval slice{0, kSliceMs * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
-}
+// ---- answering a call ---------------------------------------------------------------
 
-// Answers one decoded call header; false when the connection is lost.
+// Answers one decoded call header; false when the reply cannot be encoded.
 bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
     const call_body& body = msg.rm_call;
     if (body.cb_prog != VELKD_PROG) return io.reply_error(PROG_UNAVAIL);
@@ -99,12 +109,12 @@ bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
     }
     std::shared_ptr<Platform> platform = platforms.get();
     Call call{*platform, static_cast<int>(body.cb_proc), {}, 0, {}};
-    auto started = Clock::now();
+    auto started = SteadyClock::now();
     bool sent = entry->serve(call, io);
     if (log_enabled(LogLevel::request)) {
-        auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+        auto us = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - started).count();
         if (call.status == -1)
-            log(LogLevel::request, "{}: undecodable argument", entry->name);
+            log(LogLevel::request, "{}: undecodable or out-of-range argument", entry->name);
         else
             log(LogLevel::request, "{}{}{}: status {} ({} us)", entry->name, call.subject.empty() ? "" : " ",
                 call.subject, call.status, us);
@@ -112,13 +122,111 @@ bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
     return sent;
 }
 
+uint32_t word_at(const std::vector<char>& bytes, std::size_t index) {
+    uint32_t word;
+    std::memcpy(&word, bytes.data() + 4 * index, 4);
+    return ntohl(word);
+}
+
+// Decodes the complete call in c.call and encodes its reply into c.out;
+// false when the connection should be dropped (not an RPC call).
+bool answer(Connection& c, const PlatformHolder& platforms) {
+    // xid, direction, RPC version: a call of another RPC version is told
+    // which one this daemon speaks.
+    if (c.call.size() >= 12 && word_at(c.call, 1) == CALL && word_at(c.call, 2) != RPC_MSG_VERSION) {
+        rpc_msg header{};
+        header.rm_xid = word_at(c.call, 0);
+        CallIo io(nullptr, nullptr, header, c.out);
+        log(LogLevel::debug, "a call of RPC version {}: RPC_MISMATCH", word_at(c.call, 2));
+        return io.reply_rpc_mismatch();
+    }
+    XDR xdrs;
+    xdrmem_create(&xdrs, c.call.data(), static_cast<u_int>(c.call.size()), XDR_DECODE);
+    char credentials[2 * MAX_AUTH_BYTES];
+    rpc_msg msg{};
+    msg.rm_call.cb_cred.oa_base = credentials;
+    msg.rm_call.cb_verf.oa_base = credentials + MAX_AUTH_BYTES;
+    bool ok = xdr_callmsg(&xdrs, &msg);
+    if (!ok) {
+        log(LogLevel::debug, "dropping a client that sent no RPC call");
+    } else {
+        CallIo io(&xdrs, c.call.data(), msg, c.out);
+        ok = dispatch(io, msg, platforms);
+    }
+    XDR_DESTROY(&xdrs);
+    return ok;
+}
+
+// Sends what is left of the reply without blocking.
+Next flush(Connection& c) {
+    while (c.out_sent < c.out.size()) {
+        ssize_t n = ::send(c.fd, c.out.data() + c.out_sent, c.out.size() - c.out_sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            c.out_sent += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return Next::write;
+        } else {
+            return Next::close;
+        }
+    }
+    return Next::read;
+}
+
+// Once a reply is out: waits for the next call, or takes it from bytes that
+// came with the last one. Empty when a complete call is in c.call.
+std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
+    c.out.clear();
+    if (c.out.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.out);
+    c.out_sent = 0;
+    c.deadline = deadline_in(limits.read_timeout_ms);
+    if (c.pending.empty()) return Next::read;
+    std::vector<char> bytes;
+    bytes.swap(c.pending);
+    const char* at = bytes.data();
+    c.in_call = true;
+    Feed fed = feed(c, at, bytes.data() + bytes.size(), limits.max_call_bytes);
+    if (fed == Feed::too_big) return Next::close;
+    if (fed == Feed::more) return Next::read;
+    c.pending.assign(at, static_cast<const char*>(bytes.data() + bytes.size()));
+    return std::nullopt;
+}
+
+// Answers the complete call in c.call, then those already received after it.
+Next answer_calls(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+    for (;;) {
+        c.in_call = false;
+        c.deadline = kNoDeadline;
+        bool answered = answer(c, platforms);
+        c.call.clear();
+        if (c.call.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.call); // an idle client keeps little
+        if (!answered) return Next::close;
+        c.out_sent = 0;
+        Next next = flush(c);
+        if (next == Next::write) c.deadline = deadline_in(limits.reply_timeout_ms);
+        if (next != Next::read) return next;
+        if (auto wait = next_call(c, limits)) return *wait;
+    }
+}
+
 } // namespace
 
-// ---- CallIo on the record stream ---------------------------------------------
+// ---- CallIo on the call in memory -----------------------------------------------
 
 bool CallIo::decode_args(xdrproc_t routine, void* args) {
-    stream_->x_op = XDR_DECODE;
-    return routine(stream_, args, 0);
+    u_int start = xdr_getpos(args_);
+    if (!routine(args_, args, 0)) return false;
+    // Decoding narrows silently (a u_char takes any 32-bit word) and stops a
+    // string at its first NUL; encoding the result again shows both.
+    u_int size = xdr_getpos(args_) - start;
+    thread_local std::vector<char> again;
+    again.assign(size + 4, 0);
+    XDR check;
+    xdrmem_create(&check, again.data(), size + 4, XDR_ENCODE);
+    bool same = routine(&check, args, 0) && xdr_getpos(&check) == size;
+    XDR_DESTROY(&check);
+    return same && std::memcmp(again.data(), record_ + start, size) == 0;
 }
 
 void CallIo::free_args(xdrproc_t routine, void* args) { xdr_free(routine, static_cast<char*>(args)); }
@@ -126,8 +234,7 @@ void CallIo::free_args(xdrproc_t routine, void* args) { xdr_free(routine, static
 bool CallIo::send(rpc_msg& reply) {
     reply.rm_xid = call_.rm_xid;
     reply.rm_direction = REPLY;
-    stream_->x_op = XDR_ENCODE;
-    return xdr_replymsg(stream_, &reply) && xdrrec_endofrecord(stream_, TRUE);
+    return encoder().encode(reply, out_);
 }
 
 bool CallIo::reply(xdrproc_t routine, void* result) {
@@ -158,31 +265,57 @@ bool CallIo::reply_mismatch() {
     return send(reply);
 }
 
-// ---- the connection -----------------------------------------------------------
+bool CallIo::reply_rpc_mismatch() {
+    rpc_msg reply{};
+    reply.rm_reply.rp_stat = MSG_DENIED;
+    reply.rjcted_rply.rj_stat = RPC_MISMATCH;
+    reply.rjcted_rply.rj_vers.low = RPC_MSG_VERSION;
+    reply.rjcted_rply.rj_vers.high = RPC_MSG_VERSION;
+    return send(reply);
+}
 
-void serve_connection(int fd, const ConnectionLimits& limits, const PlatformHolder& platforms,
-                      const std::atomic<bool>& stopping) {
-    set_slice_timeouts(fd);
-    Stream stream{fd, limits, stopping};
-    XDR xdrs;
-    xdrrec_create(&xdrs, 0, 0, &stream, read_some, write_all);
-    while (!stopping.load(std::memory_order_relaxed)) {
-        stream.received = 0;
-        xdrs.x_op = XDR_DECODE;
-        if (!xdrrec_skiprecord(&xdrs)) break;
-        char credentials[2 * MAX_AUTH_BYTES];
-        rpc_msg msg{};
-        msg.rm_call.cb_cred.oa_base = credentials;
-        msg.rm_call.cb_verf.oa_base = credentials + MAX_AUTH_BYTES;
-        if (!xdr_callmsg(&xdrs, &msg)) {
-            if (!stream.closed_cleanly) log(LogLevel::debug, "dropping a client that sent no RPC call");
-            break;
+// ---- the connection's events -------------------------------------------------------
+
+Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+    thread_local std::vector<char> scratch(64 * 1024);
+    for (;;) {
+        ssize_t n = ::recv(c.fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
+        if (n > 0) {
+            if (!c.in_call) {
+                c.in_call = true;
+                c.deadline = deadline_in(limits.read_timeout_ms);
+            }
+            const char* at = scratch.data();
+            const char* end = at + n;
+            Feed fed = feed(c, at, end, limits.max_call_bytes);
+            if (fed == Feed::too_big) {
+                log(LogLevel::debug, "dropping a client whose call exceeds {} bytes", limits.max_call_bytes);
+                return Next::close;
+            }
+            if (fed == Feed::call) {
+                c.pending.assign(at, end);
+                return answer_calls(c, limits, platforms);
+            }
+            // A short read drained the socket; the loop reports more bytes.
+            if (static_cast<std::size_t>(n) < scratch.size()) return Next::read;
+        } else if (n == 0) {
+            if (c.in_call) log(LogLevel::debug, "dropping a client that closed in the middle of a call");
+            return Next::close;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return Next::read;
+        } else {
+            return Next::close;
         }
-        CallIo io(&xdrs, msg);
-        if (!dispatch(io, msg, platforms)) break;
     }
-    XDR_DESTROY(&xdrs);
-    ::close(fd);
+}
+
+Next on_writable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+    Next next = flush(c);
+    if (next != Next::read) return next;
+    if (auto wait = next_call(c, limits)) return *wait;
+    return answer_calls(c, limits, platforms);
 }
 
 } // namespace velkd

@@ -1,22 +1,68 @@
-// Serves one accepted connection: reads RPC calls from its record stream one
-// after another and answers each, until the client closes, stays silent too
-// long, sends something that is not an RPC call, or the daemon stops.
+// One client connection as the event loop sees it: the call record being
+// read, the reply being written, and the deadline of whichever is under way.
+// A connection is handled by one worker at a time (the loop arms it for one
+// event at a time); `busy` is held meanwhile, which also orders the handling
+// across workers for the thread sanitizer. The deadline check takes `busy`
+// too, so that no 64-bit atomics are needed (the 32-bit target has none).
 #pragma once
 
-#include <atomic>
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "platform_holder.h"
 
 namespace velkd {
 
 struct ConnectionLimits {
-    int read_timeout_ms = 5000;            // silence allowed before the client is dropped
+    int first_byte_timeout_ms = 1000;      // after accept, until the first byte of the first call
+    int read_timeout_ms = 5000;            // a whole call, from its first byte; also the silence allowed between calls
+    int reply_timeout_ms = 10000;          // a whole reply, until the client has read it all
     std::size_t max_call_bytes = 1u << 20; // largest call accepted (a full FRU write is ~260 KiB)
 };
 
-// Takes ownership of `fd` and closes it.
-void serve_connection(int fd, const ConnectionLimits& limits, const PlatformHolder& platforms,
-                      const std::atomic<bool>& stopping);
+using SteadyClock = std::chrono::steady_clock;
+
+// Nanoseconds of the steady clock; kNoDeadline while the daemon works on a call.
+using Deadline = int64_t;
+constexpr Deadline kNoDeadline = INT64_MAX;
+inline Deadline deadline_in(int ms) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count() +
+           int64_t{ms} * 1000000;
+}
+
+struct Connection {
+    Connection(int fd_, uid_t uid_) : fd(fd_), uid(uid_) {}
+
+    const int fd;
+    const uid_t uid; // the peer's, for the per-user cap
+    std::mutex busy;
+    Deadline deadline = kNoDeadline; // guarded by busy
+
+    // The record being read: its fragments' bytes so far, and where the
+    // reader is in the current fragment's marker or body.
+    std::vector<char> call;
+    unsigned char marker[4] = {};
+    std::size_t marker_have = 0;
+    uint32_t fragment_left = 0;
+    bool last_fragment = false;
+    bool in_call = false;      // the current call's first byte has come
+    std::vector<char> pending; // bytes that came after a complete call
+
+    // The reply being written.
+    std::vector<char> out;
+    std::size_t out_sent = 0;
+};
+
+// What the loop should wait for next on a connection.
+enum class Next { read, write, close };
+
+// Called when the connection is readable, or writable while a reply waits.
+Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms);
+Next on_writable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms);
 
 } // namespace velkd

@@ -102,5 +102,9 @@ struct Description {
 // Limits the loader enforces.
 inline constexpr std::size_t kMaxFruData = 65536;
 inline constexpr std::size_t kMaxIndicatorModes = 13;
+// Far above any real platform, low enough that no reply or load costs much.
+inline constexpr std::size_t kMaxStringBytes = 4096;
+inline constexpr std::size_t kMaxObjectsOfAKind = 10000; // sensors, FRUs, ... each
+inline constexpr std::size_t kMaxTotalFruData = 16u << 20;
 
 } // namespace velkd

@@ -1,6 +1,14 @@
 #include "description_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fmt/format.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <cmath>
 #include <fstream>
@@ -72,9 +80,16 @@ public:
 
     // ---- typed values -------------------------------------------------------
 
-    std::string string(std::string_view key, const toml::node& node) const {
+    // Every string: a NUL inside would make a name that no call can
+    // address, and the length cap bounds what each reply costs.
+    std::string string(std::string_view key, const toml::node& node, std::size_t most = kMaxStringBytes) const {
         if (!node.is_string()) wrong_type(key, node, "a string");
-        return std::string(node.as_string()->get());
+        const std::string& value = node.as_string()->get();
+        if (value.find('\0') != std::string::npos)
+            fail_at(node.source(), fmt::format("'{}' must not contain a NUL character", key));
+        if (value.size() > most)
+            fail_at(node.source(), fmt::format("'{}' is {} bytes long, at most {}", key, value.size(), most));
+        return value;
     }
 
     int64_t integer(std::string_view key, const toml::node& node, int64_t lo, int64_t hi) const {
@@ -85,10 +100,15 @@ public:
         return value;
     }
 
+    // Every number is kept as a float: NaN, the infinities and values beyond
+    // a float's range are refused.
     double number(std::string_view key, const toml::node& node) const {
         if (node.is_integer()) return static_cast<double>(node.as_integer()->get());
         if (!node.is_floating_point()) wrong_type(key, node, "a number");
-        return node.as_floating_point()->get();
+        double value = node.as_floating_point()->get();
+        if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max())
+            fail_at(node.source(), fmt::format("'{}' must be a finite number within a float's range", key));
+        return value;
     }
 
     bool boolean(std::string_view key, const toml::node& node) const {
@@ -218,6 +238,9 @@ private:
         const toml::node* node = top.find(key);
         if (node == nullptr) return;
         const toml::array& items = top.array(key, *node);
+        if (items.size() > kMaxObjectsOfAKind)
+            top.fail_at(items[kMaxObjectsOfAKind].source(),
+                        fmt::format("more than {} [[{}]] tables", kMaxObjectsOfAKind, key));
         std::size_t index = 0;
         for (const toml::node& item : items) {
             std::string context = fmt::format("{} #{}", key, ++index);
@@ -274,12 +297,15 @@ private:
                 r.fail_at(size->source(), fmt::format("size {} is smaller than the {} bytes of data", wanted, fru.data.size()));
             fru.data.resize(wanted, 0xFF); // unwritten EEPROM reads as 0xFF
         }
+        total_fru_data_ += fru.data.size();
+        if (total_fru_data_ > kMaxTotalFruData)
+            r.fail(fmt::format("the FRUs' data areas add up to more than {} bytes", kMaxTotalFruData));
         fru.writable = r.boolean_or("writable", false);
         return fru;
     }
 
     std::vector<uint8_t> parse_hex(Reader& r, const toml::node& node) {
-        std::string text = r.string("data", node);
+        std::string text = r.string("data", node, 4 * kMaxFruData); // hex digits, with room for spacing
         std::vector<uint8_t> out;
         int high = -1;
         for (char c : text) {
@@ -297,18 +323,48 @@ private:
         return out;
     }
 
+    // A regular file under the description's directory, or anywhere when
+    // the FRU says 'data_file_outside = true' (then its path is absolute).
     std::vector<uint8_t> read_data_file(Reader& r, const toml::node& node) {
-        std::filesystem::path file = base_dir_ / r.string("data_file", node);
-        std::ifstream in(file, std::ios::binary);
-        if (!in) r.fail_at(node.source(), fmt::format("cannot read data_file {}", file.string()));
-        std::vector<uint8_t> data;
-        char chunk[4096];
-        while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-            data.insert(data.end(), chunk, chunk + in.gcount());
-            if (data.size() > kMaxFruData)
-                r.fail_at(node.source(), fmt::format("data area too large: {} holds more than {} bytes",
-                                                     file.string(), kMaxFruData));
+        std::filesystem::path named = r.string("data_file", node);
+        bool outside = r.boolean_or("data_file_outside", false);
+        std::filesystem::path file = base_dir_ / named;
+        std::error_code error;
+        if (outside) {
+            if (!named.is_absolute())
+                r.fail_at(node.source(), "with 'data_file_outside', 'data_file' must be an absolute path");
+        } else {
+            std::filesystem::path dir = std::filesystem::weakly_canonical(base_dir_, error);
+            std::filesystem::path real = std::filesystem::weakly_canonical(file, error);
+            auto [d, f] = std::mismatch(dir.begin(), dir.end(), real.begin(), real.end());
+            if (error || d != dir.end() || f == real.end())
+                r.fail_at(node.source(), fmt::format("data_file {} is not under the description's directory {} "
+                                                     "(an absolute path needs 'data_file_outside = true')",
+                                                     file.string(), dir.string()));
         }
+        // Never wait on a FIFO or a device.
+        int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) r.fail_at(node.source(), fmt::format("cannot read data_file {}: {}", file.string(), std::strerror(errno)));
+        struct stat st{};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            r.fail_at(node.source(), fmt::format("data_file {} is not a regular file", file.string()));
+        }
+        if (static_cast<std::size_t>(st.st_size) > kMaxFruData) {
+            ::close(fd);
+            r.fail_at(node.source(), fmt::format("data area too large: {} holds more than {} bytes", file.string(),
+                                                 kMaxFruData));
+        }
+        std::vector<uint8_t> data(static_cast<std::size_t>(st.st_size));
+        std::size_t done = 0;
+        while (done < data.size()) {
+            ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        data.resize(done);
         return data;
     }
 
@@ -472,6 +528,7 @@ private:
     UniqueSet<std::string> indicator_names_{"indicator name"};
     UniqueSet<EntityKey> association_keys_{"association entity"};
     std::vector<std::pair<std::string, toml::source_region>> fault_objects_;
+    std::size_t total_fru_data_ = 0;
 };
 
 } // namespace

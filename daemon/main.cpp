@@ -45,9 +45,20 @@ int main(int argc, char** argv) {
     app.add_option("--socket", socket_path, "socket path")->capture_default_str();
     app.add_flag("-v,--verbose", verbosity, "log each request (-v), and connections too (-vv)");
     app.add_option("--ready-fd", ready_fd, "write \"ready\" to this file descriptor once serving");
-    app.add_option("--workers", options.workers, "connections served at once")->check(CLI::Range(1, 1024))->capture_default_str();
-    app.add_option("--read-timeout-ms", options.limits.read_timeout_ms, "drop a client silent this long")
+    app.add_option("--workers", options.workers, "calls answered at once")->check(CLI::Range(1, 1024))->capture_default_str();
+    app.add_option("--read-timeout-ms", options.limits.read_timeout_ms,
+                   "drop a client whose call takes longer to arrive, or that is silent this long between calls")
         ->check(CLI::Range(1, 3600000))->capture_default_str();
+    app.add_option("--first-byte-timeout-ms", options.limits.first_byte_timeout_ms,
+                   "drop a client that sends nothing this long after connecting")
+        ->check(CLI::Range(1, 3600000))->capture_default_str();
+    app.add_option("--reply-timeout-ms", options.limits.reply_timeout_ms, "drop a client that takes longer to read a reply")
+        ->check(CLI::Range(1, 3600000))->capture_default_str();
+    app.add_option("--max-connections", options.max_connections, "connections open at once; newer ones are closed")
+        ->check(CLI::Range(1, 65536))->capture_default_str();
+    app.add_option("--max-connections-per-user", options.max_connections_per_user,
+                   "connections open at once from one user; newer ones are closed")
+        ->check(CLI::Range(1, 65536))->capture_default_str();
     app.add_flag("--check", check_only, "load the description, report problems and exit");
     app.add_flag("--print-default", print_default, "print the built-in description and exit");
     try {

@@ -128,13 +128,7 @@ Platform::Platform(Description description, const FruStore* store)
     for (const IndicatorDesc& ind : d.indicators) indicators_.push_back(IndicatorState{ind.initial_mode, std::nullopt, {}});
     for (const FruDesc& fru : d.frus) {
         std::vector<uint8_t> data = fru.data;
-        if (auto saved = store_ ? store_->load(fru.name) : std::nullopt) {
-            if (saved->size() == data.size())
-                data = std::move(*saved);
-            else
-                log(LogLevel::info, "warning: ignoring saved data of FRU \"{}\": {} bytes, its data area has {}",
-                    fru.name, saved->size(), data.size());
-        }
+        if (auto saved = store_ ? store_->load(fru.name, data.size()) : std::nullopt) data = std::move(*saved);
         fru_data_.push_back(std::move(data));
     }
 }

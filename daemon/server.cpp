@@ -1,14 +1,23 @@
 #include "server.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "log.h"
@@ -25,27 +34,171 @@ sigset_t daemon_signals() {
     return set;
 }
 
-void accept_loop(int listen_fd, const ServerOptions& options, const PlatformHolder& platforms,
-                 const std::atomic<bool>& stopping) {
-    while (!stopping.load(std::memory_order_relaxed)) {
-        int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            serve_connection(fd, options.limits, platforms, stopping);
-        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            log(LogLevel::info, "error: accept: {}", std::strerror(errno));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
-        }
-        // EINTR, ECONNABORTED, the wake-up slice and the shutdown at stop
-        // all just loop back to the stop check.
-    }
-}
-
 void announce_ready(std::optional<int> fd) {
     if (!fd) return;
     static constexpr char kReady[] = "ready\n";
     [[maybe_unused]] ssize_t n = ::write(*fd, kReady, sizeof kReady - 1);
     ::close(*fd);
 }
+
+Deadline now_ns() { return deadline_in(0); }
+
+// How often the deadlines are checked: a client is dropped at most this
+// long after its deadline.
+constexpr int kSweepMs = 50;
+
+class Server {
+public:
+    Server(int listen_fd, const ServerOptions& options, const PlatformHolder& platforms)
+        : listen_fd_(listen_fd), options_(options), platforms_(platforms) {
+        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (epoll_ < 0 || wake_ < 0) throw std::runtime_error(std::string("epoll: ") + std::strerror(errno));
+        ::fcntl(listen_fd_, F_SETFL, ::fcntl(listen_fd_, F_GETFL) | O_NONBLOCK);
+        // The wake-up stays readable once written, so every worker sees it.
+        epoll_event wake{EPOLLIN, {.ptr = &wake_}};
+        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
+            ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_fd_, &listen) != 0)
+            throw std::runtime_error(std::string("epoll_ctl: ") + std::strerror(errno));
+    }
+
+    ~Server() {
+        for (Connection* c : connections_) {
+            ::close(c->fd);
+            delete c;
+        }
+        ::close(wake_);
+        ::close(epoll_);
+    }
+
+    void start() {
+        for (int i = 0; i < options_.workers; ++i) workers_.emplace_back([this] { work(); });
+    }
+
+    void stop() {
+        stopping_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+        for (std::thread& worker : workers_) worker.join();
+    }
+
+    // Drops the clients whose deadline has passed: shutting the socket down
+    // wakes whoever waits on it, and its worker then closes it.
+    void sweep() {
+        Deadline now = now_ns();
+        std::lock_guard lock(mutex_);
+        for (Connection* c : connections_) {
+            // A connection a worker holds is being read, answered or
+            // written right now: its deadline is checked next time.
+            std::unique_lock hold(c->busy, std::try_to_lock);
+            if (!hold || c->deadline > now) continue;
+            c->deadline = kNoDeadline;
+            log(LogLevel::debug, "dropping a client past its deadline");
+            ::shutdown(c->fd, SHUT_RDWR);
+        }
+    }
+
+private:
+    void work() {
+        while (!stopping_.load(std::memory_order_relaxed)) {
+            epoll_event event{};
+            int n = ::epoll_wait(epoll_, &event, 1, 1000);
+            if (n != 1 || event.data.ptr == &wake_) continue;
+            if (event.data.ptr == &listen_fd_) {
+                accept_one();
+                continue;
+            }
+            serve(static_cast<Connection*>(event.data.ptr), EPOLL_CTL_MOD);
+        }
+    }
+
+    // Takes what the connection is ready for, then arms it for the next
+    // event (`op`: add it to the set, or modify it there), or closes it.
+    void serve(Connection* c, int op) {
+        std::unique_lock hold(c->busy);
+        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits, platforms_)
+                                                : on_readable(*c, options_.limits, platforms_);
+        epoll_event again{(next == Next::read ? EPOLLIN : EPOLLOUT) | EPOLLONESHOT, {.ptr = c}};
+        if (next == Next::close || ::epoll_ctl(epoll_, op, c->fd, &again) != 0) {
+            hold.unlock();
+            close(c);
+        }
+    }
+
+    // Accepts one connection and registers it, then lets another worker
+    // take the next while this one serves it. Registering before the next
+    // accept keeps the caps' "newest" the latest to connect.
+    void accept_one() {
+        int fd = -1;
+        do {
+            fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+            log(LogLevel::info, "error: accept: {}", std::strerror(errno));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
+        }
+        Connection* c = fd >= 0 ? admit(fd) : nullptr;
+        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
+        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_fd_, &listen);
+        // A client usually sends its call right after connecting: take it
+        // now, rather than after another trip through the loop.
+        if (c != nullptr) serve(c, EPOLL_CTL_ADD);
+    }
+
+    // Registers a new connection, or closes it (null) when a cap is reached.
+    Connection* admit(int fd) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        uid_t uid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.uid : static_cast<uid_t>(-1);
+        std::lock_guard lock(mutex_);
+        int& of_user = per_user_[uid];
+        if (static_cast<int>(connections_.size()) >= options_.max_connections ||
+            of_user >= options_.max_connections_per_user) {
+            // One warning a second at most, however fast they come.
+            ++refused_;
+            if (Deadline now = now_ns(); now >= next_refusal_warning_) {
+                log(LogLevel::info, "warning: refusing a connection of uid {}: {} open, {} of that user ({} refused)",
+                    uid, connections_.size(), of_user, refused_);
+                refused_ = 0;
+                next_refusal_warning_ = now + 1000000000;
+            }
+            if (of_user == 0) per_user_.erase(uid);
+            ::close(fd);
+            return nullptr;
+        }
+        ++of_user;
+        auto* c = new Connection(fd, uid);
+        c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
+        connections_.insert(c);
+        return c;
+    }
+
+    void close(Connection* c) {
+        {
+            std::lock_guard lock(mutex_);
+            connections_.erase(c);
+            auto user = per_user_.find(c->uid);
+            if (user != per_user_.end() && --user->second == 0) per_user_.erase(user);
+        }
+        ::close(c->fd);
+        delete c;
+    }
+
+    int listen_fd_;
+    const ServerOptions& options_;
+    const PlatformHolder& platforms_;
+    int epoll_ = -1;
+    int wake_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::vector<std::thread> workers_;
+
+    std::mutex mutex_; // guards the members below
+    std::unordered_set<Connection*> connections_;
+    std::unordered_map<uid_t, int> per_user_;
+    uint64_t refused_ = 0; // since the last warning
+    Deadline next_refusal_warning_ = 0;
+};
 
 } // namespace
 
@@ -59,17 +212,16 @@ void run_server(int listen_fd, const ServerOptions& options, PlatformHolder& pla
     sigset_t set = daemon_signals();
     int signals = ::signalfd(-1, &set, SFD_CLOEXEC);
     if (signals < 0) throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
-    // Workers blocked in accept wake up this often to see the stop flag.
-    timeval slice{0, 200 * 1000};
-    ::setsockopt(listen_fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
-
-    std::atomic<bool> stopping{false};
-    std::vector<std::thread> workers;
-    for (int i = 0; i < options.workers; ++i)
-        workers.emplace_back(accept_loop, listen_fd, std::cref(options), std::cref(platforms), std::cref(stopping));
+    Server server(listen_fd, options, platforms);
+    server.start();
     announce_ready(options.ready_fd);
 
+    bool stopping = false;
     while (!stopping) {
+        pollfd wait{signals, POLLIN, 0};
+        int ready = ::poll(&wait, 1, kSweepMs);
+        server.sweep();
+        if (ready != 1) continue;
         signalfd_siginfo info{};
         if (::read(signals, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
             if (errno == EINTR) continue;
@@ -86,9 +238,7 @@ void run_server(int listen_fd, const ServerOptions& options, PlatformHolder& pla
             stopping = true;
         }
     }
-    stopping = true;
-    ::shutdown(listen_fd, SHUT_RDWR);
-    for (std::thread& worker : workers) worker.join();
+    server.stop();
     ::close(signals);
 }
 

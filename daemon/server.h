@@ -1,6 +1,10 @@
-// The daemon's main loop: a pool of workers that take connections straight
-// from the listening socket (no hand-over queue, so a call costs no extra
-// thread switch), and the signals: SIGHUP reloads, SIGINT and SIGTERM stop.
+// The daemon's main loop. Connections wait in one epoll set and cost no
+// thread while they wait; a small pool of workers takes one ready connection
+// at a time, reads what has come of its call, answers a complete call and
+// writes the reply without blocking. Deadlines drop clients that are too
+// slow to send a call or to read a reply, and caps on open connections
+// (overall and per peer user) close the newest connection beyond them.
+// Signals: SIGHUP reloads, SIGINT and SIGTERM stop.
 #pragma once
 
 #include <functional>
@@ -13,7 +17,9 @@
 namespace velkd {
 
 struct ServerOptions {
-    int workers = 32; // connections served at once; a silent client holds one
+    int workers = 8; // calls answered at once (a delayed call holds one)
+    int max_connections = 512;
+    int max_connections_per_user = 256;
     ConnectionLimits limits;
     std::optional<int> ready_fd;
 };
@@ -26,7 +32,8 @@ using Reloader = std::function<std::shared_ptr<Platform>()>;
 // any other thread starts so that every thread inherits the mask.
 void block_daemon_signals();
 
-// Serves on the listening socket until SIGINT or SIGTERM.
+// Serves on the listening socket (which it makes non-blocking) until SIGINT
+// or SIGTERM.
 void run_server(int listen_fd, const ServerOptions& options, PlatformHolder& platforms, const Reloader& reload);
 
 } // namespace velkd

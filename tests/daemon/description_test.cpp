@@ -48,6 +48,23 @@ TEST_P(BadDescription, IsRefusedWithFileLineAndProblem) {
     EXPECT_NE(::lstat(VELKD_SOCKET_PATH, &st), 0) << "no platform may be served";
 }
 
+std::string fmt_object(const char* kind, std::size_t i, const char* extra) {
+    return std::string("[[") + kind + "]]\nname = \"o" + std::to_string(i) + "\"\npath = \"/o" + std::to_string(i) +
+           "\"\n" + extra;
+}
+
+std::string with(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+// `count` tables of one kind, each a one-line object.
+std::string many(const char* kind, std::size_t count, const char* extra) {
+    std::string text = kPlatform;
+    for (std::size_t i = 0; i < count; ++i)
+        text += fmt_object(kind, i, extra);
+    return text;
+}
+
 std::string big_fru() {
     return std::string(kPlatform) + "[[fru]]\nname = \"big\"\npath = \"/big\"\nsize = 65537\n";
 }
@@ -79,6 +96,13 @@ INSTANTIATE_TEST_SUITE_P(
                 std::string(kPlatform) + sensor("a", 1) + "[[sensor]]\nid=\"b\"\nnumber=2\npath=\"/b\"\nconversion={m=1.0,b=0.0}\n"
                 "thresholds={lnr=0.0,lcr=1.0,lnc=2.0,unc=3.0,ucr=2.5,unr=5.0}\nreading={behaviour=\"constant\",value=1.0}\n",
                 "17:12: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
+        BadFile{"nan_reading", std::string(kPlatform) + with(sensor("a", 1), "value = 1.0", "value = nan"), "11:45: sensor \"a\": reading: 'value' must be a finite number within a float's range"},
+        BadFile{"inf_threshold", std::string(kPlatform) + with(sensor("a", 1), "unc = 3.0", "unc = inf"), "10:55: sensor \"a\": thresholds: 'unc' must be a finite number within a float's range"},
+        BadFile{"beyond_float", std::string(kPlatform) + with(sensor("a", 1), "m = 1.0", "m = 1e300"), "9:20: sensor \"a\": conversion: 'm' must be a finite number within a float's range"},
+        BadFile{"nul_in_name", std::string(kPlatform) + sensor("a\\u0000b", 1), "6:6: sensor #1: 'id' must not contain a NUL character"},
+        BadFile{"long_string", with(kPlatform, "\"p\"", "\"" + std::string(4097, 'p') + "\""), "2:8: platform: 'name' is 4097 bytes long, at most 4096"},
+        BadFile{"too_many_objects", many("component", 10001, ""), "30004:1: more than 10000 [[component]] tables"},
+        BadFile{"too_much_fru_data", many("fru", 257, "size = 65536\n"), "1028:1: fru \"o256\": the FRUs' data areas add up to more than 16777216 bytes"},
         BadFile{"unknown_fault_object", std::string(kPlatform) + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
                 "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
@@ -95,6 +119,45 @@ TEST(Description, DataAreaFromAFileTooLargeIsRefused) {
     Exit run = run_to_exit({"--config", file});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.log.find("data area too large: /tmp/big.bin holds more than 65536 bytes"), std::string::npos) << run.log;
+}
+
+// data_file: a regular file under the description's directory, or an
+// absolute path the FRU allows explicitly.
+TEST(Description, DataFilesOutsideTheDirectoryOrNotRegularAreRefused) {
+    struct Case {
+        const char* data_file;
+        const char* extra;
+        const char* message; // empty: accepted
+    };
+    ::mkdir("/tmp/conf", 0755);
+    ::mkdir("/tmp/elsewhere", 0755);
+    write_file("conf/ok.bin", "\x01\x02");
+    write_file("elsewhere/secret.bin", "S");
+    ::mkfifo("/tmp/conf/fifo.bin", 0600);
+    ::mkfifo("/tmp/pipe.bin", 0600);
+    ::symlink("/tmp/elsewhere/secret.bin", "/tmp/conf/link.bin");
+    const Case cases[] = {
+        {"ok.bin", "", ""},
+        {"fifo.bin", "", "data_file /tmp/conf/fifo.bin is not a regular file"},
+        {"link.bin", "", "data_file /tmp/conf/link.bin is not under the description's directory"},
+        {"../elsewhere/secret.bin", "", "is not under the description's directory /tmp/conf"},
+        {"/tmp/elsewhere/secret.bin", "", "is not under the description's directory /tmp/conf"},
+        {"/tmp/elsewhere/secret.bin", "data_file_outside = true\n", ""},
+        {"/tmp/pipe.bin", "data_file_outside = true\n", "data_file /tmp/pipe.bin is not a regular file"},
+        {"secret.bin", "data_file_outside = true\n", "'data_file' must be an absolute path"},
+    };
+    for (const Case& c : cases) {
+        std::string text = std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\ndata_file = \"" + c.data_file +
+                           "\"\n" + c.extra;
+        std::string file = write_file("conf/platform.toml", text);
+        Exit run = run_to_exit({"--config", file, "--check"});
+        if (*c.message == 0) {
+            EXPECT_EQ(run.code, 0) << c.data_file << ": " << run.log;
+        } else {
+            EXPECT_EQ(run.code, 1) << c.data_file;
+            EXPECT_NE(run.log.find(c.message), std::string::npos) << c.data_file << ": " << run.log;
+        }
+    }
 }
 
 TEST(Description, BuiltInPlatformPrintsAndLoadsBack) {

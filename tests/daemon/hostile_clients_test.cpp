@@ -11,8 +11,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "daemon_process.h"
@@ -120,18 +124,28 @@ TEST_F(HostileClients, HugeStringClaimIsGarbageArgs) {
 }
 
 TEST_F(HostileClients, HugeClaimsInsideRecordsCostNothingLasting) {
-    // A conversion naming a 4 GB sensor id, and a FRU write of 4 G bytes;
-    // both stop after a few bytes and keep the connection open.
+    // A conversion naming a 4 GB sensor id, and a FRU write of 4 G bytes.
     Words conversion = call_header(VELKD_RAW_TO_NORM);
     conversion.insert(conversion.end(), {0xFFFFFFFFu, 0x41414141});
     Words write = call_header(VELKD_WRITE_FRU_DIRECT);
     write.insert(write.end(), {4, 0x70737530 /* "psu0" */, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 2});
     for (const Words& call : {conversion, write}) {
+        // A complete record: the argument is refused.
         int fd = connect_raw();
-        send_record(fd, call, 0x7FFFFFFFu);
-        EXPECT_TRUE(others_are_served());
-        // When its bytes stop coming the call is refused and the client dropped.
+        send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
         EXPECT_EQ(accept_status(read_reply(fd)), static_cast<uint32_t>(GARBAGE_ARGS));
+        ::close(fd);
+        // A record whose bytes stop coming: the client is dropped at its
+        // deadline, without a reply, and others are served meanwhile.
+        fd = connect_raw();
+        send_record(fd, call, 4096);
+        EXPECT_TRUE(others_are_served());
+        EXPECT_TRUE(read_reply(fd).empty());
+        EXPECT_TRUE(closed_by_daemon(fd));
+        ::close(fd);
+        // A record longer than any call is refused at its marker.
+        fd = connect_raw();
+        send_record(fd, call, 0x7FFFFFFFu);
         EXPECT_TRUE(closed_by_daemon(fd));
         ::close(fd);
     }
@@ -162,6 +176,52 @@ TEST_F(HostileClients, SeveralCallsOnOneConnectionAreAllAnswered) {
     ::close(fd);
 }
 
+// Decoding narrows silently and stops a string at its first NUL: such
+// arguments are refused, never truncated into another value or name.
+TEST_F(HostileClients, ArgumentsOutOfTheirFieldsRangeAreGarbageArgs) {
+    struct Case {
+        const char* what;
+        uint32_t procedure;
+        Words args;
+        accept_stat expected;
+    };
+    const uint32_t mainboard[] = {9, 0x6d61696e, 0x626f6172, 0x64000000};
+    auto fru_write = [&](uint32_t byte) {
+        return Words{mainboard[0], mainboard[1], mainboard[2], mainboard[3], 0, 1, 1, byte};
+    };
+    const Case cases[] = {
+        {"FRU byte 0x1FF", VELKD_WRITE_FRU_DIRECT, fru_write(0x1FF), GARBAGE_ARGS},
+        {"FRU byte 0xFF", VELKD_WRITE_FRU_DIRECT, fru_write(0xFF), SUCCESS},
+        {"reading 0x10000", VELKD_SET_SENSOR_READING, {4, 0x10000}, GARBAGE_ARGS},
+        {"reading 0xFFFF", VELKD_SET_SENSOR_READING, {4, 0xFFFF}, SUCCESS},
+        {"poll state 256", VELKD_SET_POLL_STATE, {256}, GARBAGE_ARGS},
+        {"poll state 1", VELKD_SET_POLL_STATE, {1}, SUCCESS},
+        {"\"mb_12v\\0x\"", VELKD_GET_SENSOR_ATTR, {8, 0x6d625f31, 0x32760078}, GARBAGE_ARGS},
+        {"\"mb_12v\"", VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760000}, SUCCESS},
+        {"non-zero padding", VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760001}, GARBAGE_ARGS},
+    };
+    for (const Case& c : cases) {
+        int fd = connect_raw();
+        Words call = call_header(c.procedure);
+        call.insert(call.end(), c.args.begin(), c.args.end());
+        send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
+        EXPECT_EQ(accept_status(read_reply(fd)), static_cast<uint32_t>(c.expected)) << c.what;
+        ::close(fd);
+    }
+    EXPECT_TRUE(others_are_served());
+}
+
+TEST_F(HostileClients, AnotherRpcVersionGetsRpcMismatch) {
+    int fd = connect_raw();
+    Words call = call_header(VELKD_GET_NORM_THRESHOLD);
+    call[2] = 3; // RPC version
+    call.push_back(4);
+    send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
+    // xid, REPLY, MSG_DENIED, RPC_MISMATCH, lowest and highest version.
+    EXPECT_EQ(read_reply(fd), (Words{0x1234, 1, 1, 0, 2, 2}));
+    ::close(fd);
+}
+
 // What a stock libtirpc client sees for calls the daemon does not serve.
 enum clnt_stat call_with(rpcprog_t program, rpcvers_t version, rpcproc_t procedure) {
     sockaddr_un address{};
@@ -183,6 +243,149 @@ TEST_F(HostileClients, UnservedProgramsVersionsAndProceduresGetRpcErrors) {
     EXPECT_EQ(call_with(VELKD_PROG, 2, 1), RPC_PROGVERSMISMATCH);
     EXPECT_EQ(call_with(0x20000004u, VELKD_VERS, 1), RPC_PROGUNAVAIL);
     EXPECT_TRUE(others_are_served());
+}
+
+} // namespace
+} // namespace velkd::test
+
+namespace velkd::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Seconds until the daemon closes each connection (bounded wait), reading
+// and discarding whatever it sends meanwhile.
+std::vector<double> seconds_until_closed(const std::vector<int>& fds, Clock::time_point start, double give_up) {
+    std::vector<double> closed(fds.size(), -1);
+    std::size_t open = fds.size();
+    while (open > 0 && seconds_since(start) < give_up) {
+        std::vector<pollfd> waits;
+        for (std::size_t i = 0; i < fds.size(); ++i)
+            if (closed[i] < 0) waits.push_back({fds[i], POLLIN, 0});
+        if (::poll(waits.data(), waits.size(), 100) <= 0) continue;
+        for (const pollfd& w : waits) {
+            if (w.revents == 0) continue;
+            char buffer[4096];
+            if (::recv(w.fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) continue;
+            auto i = static_cast<std::size_t>(std::find(fds.begin(), fds.end(), w.fd) - fds.begin());
+            closed[i] = seconds_since(start);
+            --open;
+        }
+    }
+    return closed;
+}
+
+TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines) {
+    DaemonProcess daemon({"--first-byte-timeout-ms", "500", "--read-timeout-ms", "1500"});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    constexpr int kEach = 64, kClients = 8;
+    Words call = call_header(VELKD_GET_NORM_THRESHOLD);
+    call.push_back(4);
+    std::vector<uint32_t> record{htonl(0x80000000u | static_cast<uint32_t>(call.size() * 4))};
+    for (uint32_t w : call) record.push_back(htonl(w));
+    const char* bytes = reinterpret_cast<const char*>(record.data());
+
+    auto opened = Clock::now();
+    std::vector<int> idle, trickling;
+    for (int i = 0; i < kEach; ++i) {
+        idle.push_back(connect_raw());
+        trickling.push_back(connect_raw());
+        ASSERT_GE(idle.back(), 0);
+        ASSERT_GE(trickling.back(), 0);
+    }
+    // One byte of the call on each trickling connection every 200 ms: the
+    // whole call would take 9 s.
+    std::atomic<bool> done{false};
+    std::thread trickler([&] {
+        for (std::size_t sent = 0; sent < record.size() * 4 && !done; ++sent) {
+            for (int fd : trickling) ::send(fd, bytes + sent, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    std::atomic<int> failures{0}, calls{0};
+    std::atomic<int64_t> slowest_us{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < kClients; ++t) {
+        clients.emplace_back([&] {
+            while (seconds_since(opened) < 2.5) {
+                auto start = Clock::now();
+                char* strid = nullptr;
+                if (velkdirectfe_logical_num_to_strid(0, 4, &strid) != 0) ++failures;
+                std::free(strid);
+                auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+                for (int64_t was = slowest_us; us > was && !slowest_us.compare_exchange_weak(was, us);) {
+                }
+                ++calls;
+            }
+        });
+    }
+    std::vector<double> idle_closed = seconds_until_closed(idle, opened, 10);
+    std::vector<double> trickling_closed = seconds_until_closed(trickling, opened, 10);
+    done = true;
+    trickler.join();
+    for (std::thread& c : clients) c.join();
+    for (int fd : idle) ::close(fd);
+    for (int fd : trickling) ::close(fd);
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_GT(calls.load(), kClients);
+    EXPECT_LT(slowest_us.load(), 1000000) << "the slowest well-behaved call, in us";
+    // Dropped at their deadlines: 0.5 s after connecting, 1.5 s after the
+    // first byte (with a generous second for the loaded test machine).
+    for (double s : idle_closed) EXPECT_TRUE(s >= 0.45 && s < 1.5) << s;
+    for (double s : trickling_closed) EXPECT_TRUE(s >= 1.45 && s < 2.5) << s;
+}
+
+// Beyond a cap the newest connection is closed; those already open go on.
+TEST(Starvation, ConnectionsBeyondACapAreClosedNewestFirst) {
+    for (const char* cap : {"--max-connections", "--max-connections-per-user"}) {
+        DaemonProcess daemon({cap, "3", "--first-byte-timeout-ms", "60000"});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        std::vector<int> open;
+        for (int i = 0; i < 3; ++i) open.push_back(connect_raw());
+        int newest = connect_raw();
+        EXPECT_TRUE(closed_by_daemon(newest)) << cap << daemon.log();
+        ::close(newest);
+        EXPECT_TRUE(daemon.wait_for_log("refusing a connection of uid 0: 3 open")) << daemon.log();
+        // The first three still hold a place: a call on one is answered.
+        Words call = call_header(VELKD_GET_NORM_THRESHOLD);
+        call.push_back(4);
+        send_record(open[0], call, static_cast<uint32_t>(call.size() * 4));
+        EXPECT_EQ(accept_status(read_reply(open[0])), static_cast<uint32_t>(SUCCESS)) << cap;
+        for (int fd : open) ::close(fd);
+    }
+}
+
+TEST(Starvation, ASlowReaderOfALargeReplyIsDroppedAtItsDeadline) {
+    // 1,000 sensors whose ids take 1,000 bytes each: a reply of over 2 MB.
+    std::string text = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+    for (int i = 1; i <= 1000; ++i) {
+        std::string id = std::to_string(i) + std::string(1000, 'x');
+        text += "[[sensor]]\nid = \"" + id + "\"\nnumber = " + std::to_string(i) + "\npath = \"/s/" + id +
+                "\"\nconversion = { m = 1.0, b = 0.0 }\n"
+                "thresholds = { lnr = 0.0, lcr = 1.0, lnc = 2.0, unc = 3.0, ucr = 4.0, unr = 5.0 }\n"
+                "reading = { behaviour = \"constant\", value = 1.0 }\n";
+    }
+    DaemonProcess daemon({"--config", write_file("wide.toml", text), "--reply-timeout-ms", "1000"});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    int fd = connect_raw();
+    Words call = call_header(VELKD_GET_SENSOR_ATTRS);
+    send_record(fd, call, static_cast<uint32_t>(call.size() * 4));
+    auto asked = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the reply fills the socket
+    char* strid = nullptr;
+    EXPECT_EQ(velkdirectfe_logical_num_to_strid(0, 4, &strid), 0) << "others are served meanwhile";
+    std::free(strid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1700)); // past the deadline
+    std::size_t received = 0;
+    char buffer[65536];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) received += static_cast<std::size_t>(n);
+    EXPECT_GT(seconds_since(asked), 1.9);
+    EXPECT_GT(received, 0u);
+    EXPECT_LT(received, 2000000u) << "the reply was cut off";
+    ::close(fd);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "daemon_process.h"
@@ -100,13 +101,69 @@ TEST(Lifecycle, FruWriteSurvivesARestartWithAStateDirectory) {
     EXPECT_EQ(fru_byte("psu0"), 0xFF) << "the write lives in the state directory only";
 }
 
-TEST(Lifecycle, SavedDataOfTheWrongSizeIsIgnored) {
+// What may stand in a FRU file's place: only a regular file of the data
+// area's size is loaded; everything else is ignored with a warning, and never
+// blocks the start.
+TEST(Lifecycle, SavedDataThatIsNotARegularFileOfTheRightSizeIsIgnored) {
+    struct Case {
+        const char* what;
+        void (*make)(const char* path);
+        const char* message;
+    };
+    const Case cases[] = {
+        {"short", [](const char* path) { std::ofstream(path) << "short"; }, "5 bytes, its data area has 256"},
+        {"fifo", [](const char* path) { ::mkfifo(path, 0600); }, "not a regular file"},
+        {"symlink", [](const char* path) {
+             std::ofstream("/tmp/secret") << std::string(256, 'S');
+             ::symlink("/tmp/secret", path);
+         }, "a symbolic link"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all("/tmp/state");
+        ::mkdir("/tmp/state", 0755);
+        c.make("/tmp/state/fru-psu0.bin");
+        DaemonProcess daemon({"--state-dir", "/tmp/state"});
+        ASSERT_TRUE(daemon.ready()) << c.what << ": " << daemon.log();
+        EXPECT_EQ(fru_byte("psu0"), 0xFF) << c.what;
+        EXPECT_NE(daemon.log().find(std::string("ignoring saved data of FRU \"psu0\" in /tmp/state/fru-psu0.bin: ") +
+                                    c.message),
+                  std::string::npos)
+            << daemon.log();
+        EXPECT_EQ(daemon.stop(SIGTERM), 0) << c.what;
+    }
+}
+
+TEST(Lifecycle, LeftoversOfInterruptedWritesAreRemovedAtStart) {
     ::mkdir("/tmp/state", 0755);
-    std::ofstream("/tmp/state/fru-psu0.bin") << "short";
+    std::ofstream("/tmp/state/.fru-psu0.bin.a1B2c3") << "half";
+    std::ofstream("/tmp/state/notes.txt") << "kept";
     DaemonProcess daemon({"--state-dir", "/tmp/state"});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
-    EXPECT_EQ(fru_byte("psu0"), 0xFF);
-    EXPECT_NE(daemon.log().find("ignoring saved data of FRU \"psu0\""), std::string::npos);
+    EXPECT_FALSE(exists("/tmp/state/.fru-psu0.bin.a1B2c3"));
+    EXPECT_TRUE(exists("/tmp/state/notes.txt"));
+    EXPECT_NE(daemon.log().find("removed /tmp/state/.fru-psu0.bin.a1B2c3"), std::string::npos) << daemon.log();
+}
+
+TEST(Lifecycle, AStateDirectoryOthersCouldWriteIsRefused) {
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        const char* message;
+    };
+    const Case cases[] = {
+        {0777, 0, "writable by others (mode 0777)"},
+        {0770, 0, "writable by its group (mode 0770)"},
+        {0755, 65534, "owned by uid 65534"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all("/tmp/state");
+        ::mkdir("/tmp/state", 0700);
+        ::chmod("/tmp/state", c.mode);
+        ASSERT_EQ(::chown("/tmp/state", c.owner, 0), 0);
+        Exit run = run_to_exit({"--state-dir", "/tmp/state"});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.log.find(std::string("state directory /tmp/state: ") + c.message), std::string::npos) << run.log;
+    }
 }
 
 constexpr const char* kSmall = R"(
