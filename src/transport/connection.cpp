@@ -29,10 +29,14 @@ __attribute__((constructor)) void create_shared_null_auth() { authnone_create();
 
 enum class Attempt { connected, retry, refused };
 
-timeval seconds_until(const timespec& deadline) {
+long long nanoseconds_until(const timespec& deadline) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long ns = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+    return (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * 1000000000LL + (deadline.tv_nsec - now.tv_nsec);
+}
+
+timeval time_until(const timespec& deadline) {
+    long long ns = nanoseconds_until(deadline);
     if (ns < 1000) ns = 1000; // SO_SNDTIMEO of zero would mean no limit
     return timeval{static_cast<time_t>(ns / 1000000000LL), static_cast<suseconds_t>(ns % 1000000000LL / 1000)};
 }
@@ -47,7 +51,7 @@ Attempt connect_once(const timespec& deadline, int* fd_out) {
     std::memset(&address, 0, sizeof address);
     bounded_copy(address.sun_path, VELKD_SOCKET_PATH, sizeof address.sun_path);
     address.sun_family = AF_UNIX;
-    timeval wait = seconds_until(deadline);
+    timeval wait = time_until(deadline);
     int rc = setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     if (rc == 0) {
         do rc = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -93,7 +97,8 @@ Client connect_with_retry() noexcept {
         case Attempt::refused: return Client();
         case Attempt::retry: break;
         }
-        if (attempt < kConnectAttempts) sleep(static_cast<unsigned>(kRetryPauseSeconds));
+        if (attempt == kConnectAttempts || nanoseconds_until(deadline) <= kRetryPauseSeconds * 1000000000LL) break;
+        sleep(static_cast<unsigned>(kRetryPauseSeconds));
     }
     return Client();
 }
