@@ -23,7 +23,7 @@ constexpr size_t kInlineCallBytes = 1024;
 constexpr size_t kInlineReplyBytes = 4096;
 
 struct CallClient {
-    CLIENT client; // first: the CLIENT* handed out is this object's address
+    CLIENT client; // handed out; its cl_private points back here
     int fd;
     rpcprog_t program;
     rpcvers_t version;
@@ -33,7 +33,7 @@ struct CallClient {
     rpc_err error;
 };
 
-CallClient* self(CLIENT* client) { return reinterpret_cast<CallClient*>(client); }
+CallClient* self(CLIENT* client) { return static_cast<CallClient*>(client->cl_private); }
 
 // ---- time -------------------------------------------------------------
 
@@ -48,7 +48,8 @@ bool earlier(const timespec& a, const timespec& b) {
 }
 
 timespec add(timespec t, const timeval& span) {
-    // A negative or absurd timeout from a caller of the stubs counts as none.
+    // The connection's own deadline bounds the call in any case; a timeout
+    // out of range must only not overflow here.
     time_t seconds = span.tv_sec < 0 ? 0 : span.tv_sec > kCallSeconds * 1000 ? kCallSeconds * 1000 : span.tv_sec;
     long micros = span.tv_usec < 0 || span.tv_usec >= 1000000 ? 0 : span.tv_usec;
     t.tv_sec += seconds;
