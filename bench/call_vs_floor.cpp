@@ -1,14 +1,16 @@
 // One simple library call against velkd-sim, next to the floor of the same
 // machine in the same run: a bare Unix-socket connect, one 4-byte request, a
-// 4-byte reply and close, served by a minimal server process. Prints the
-// ratio of the two at the end (wall time and the client's CPU time), and the
-// daemon's throughput with 1, 8 and 64 clients calling at once.
+// 4-byte reply and close, served by a minimal server process. The same call
+// also runs the way the library made it over libtirpc's stream client, for
+// comparison. Prints the ratios at the end (wall time and the client's CPU
+// time), and the daemon's throughput with 1, 8 and 64 clients calling at once.
 //
 // Both servers run as child processes inside a private /tmp (mount
 // namespace), so the machine's own daemon socket is never touched.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -126,7 +128,7 @@ void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
         ::close(fd);
     }
 }
-BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(1.0);
+BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(2.0);
 
 void BM_Library_GetSensorVals(benchmark::State& state) {
     DaemonCpu cpu(state);
@@ -138,7 +140,42 @@ void BM_Library_GetSensorVals(benchmark::State& state) {
         benchmark::DoNotOptimize(reading);
     }
 }
-BENCHMARK(BM_Library_GetSensorVals)->MinTime(1.0);
+BENCHMARK(BM_Library_GetSensorVals)->MinTime(2.0);
+
+// The same call the way the library made it before it had a client of its
+// own: SIGPIPE held off around the call, libtirpc's stream client from
+// clntunix_create, the exported stub, clnt_freeres and clnt_destroy.
+void BM_TirpcStreamClient_GetSensorVals(benchmark::State& state) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    char name[] = "cpu0_temp";
+    char* argument = name;
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    for (auto _ : state) {
+        sigset_t pending, previous;
+        sigpending(&pending);
+        pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
+        int sock = RPC_ANYSOCK;
+        CLIENT* client = clntunix_create(&address, VELKD_PROG, VELKD_VERS, &sock, 0, 0);
+        if (client == nullptr) {
+            state.SkipWithError("velkd-sim did not answer");
+            break;
+        }
+        clnt_control(client, CLSET_FD_CLOSE, nullptr);
+        sensor_reading_res result{};
+        if (velkd_get_sens_val_1(&argument, &result, client) != RPC_SUCCESS || result.status != 0)
+            state.SkipWithError("velkd-sim did not answer");
+        benchmark::DoNotOptimize(result.values.reading);
+        clnt_freeres(client, vdfe::wire::xdr_routine(xdr_sensor_reading_res), reinterpret_cast<char*>(&result));
+        clnt_destroy(client);
+        sigpending(&pending);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+}
+BENCHMARK(BM_TirpcStreamClient_GetSensorVals)->MinTime(2.0);
 
 // Calls per second from concurrent clients (items_per_second, wall clock).
 void BM_Library_Throughput(benchmark::State& state) {
@@ -172,7 +209,7 @@ void BM_Tirpc_NullProcedure(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_Tirpc_NullProcedure)->MinTime(1.0);
+BENCHMARK(BM_Tirpc_NullProcedure)->MinTime(2.0);
 
 // Keeps the time per iteration of each benchmark for the closing ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -186,14 +223,19 @@ public:
             }
     }
     void print_ratio() const {
-        auto floor = ns_.find("BM_Floor_ConnectRequestReplyClose/min_time:1.000");
-        auto call = ns_.find("BM_Library_GetSensorVals/min_time:1.000");
+        auto floor = ns_.find("BM_Floor_ConnectRequestReplyClose/min_time:2.000");
+        auto call = ns_.find("BM_Library_GetSensorVals/min_time:2.000");
+        auto before = ns_.find("BM_TirpcStreamClient_GetSensorVals/min_time:2.000");
         if (floor == ns_.end() || call == ns_.end()) return;
         std::printf("\nfloor %.1f us, library call to velkd-sim %.1f us: ratio %.2f\n", floor->second / 1000,
                     call->second / 1000, call->second / floor->second);
         double floor_cpu = cpu_ns_.at(floor->first), call_cpu = cpu_ns_.at(call->first);
         std::printf("client CPU: floor %.1f us, library call %.1f us: ratio %.2f\n", floor_cpu / 1000,
                     call_cpu / 1000, call_cpu / floor_cpu);
+        if (before != ns_.end())
+            std::printf("the same call over libtirpc's stream client %.1f us: ratio %.2f; the library's client "
+                        "takes %.2f of its time\n",
+                        before->second / 1000, before->second / floor->second, call->second / before->second);
     }
 
 private:

@@ -113,6 +113,29 @@ VELKDIRECTFE_API int velkdirectfe_free_fru_attrs(int handle, uint32_t count,
 VELKDIRECTFE_API int velkdirectfe_free_component_attrs(int handle, uint32_t count,
                                                        velkdirectfe_comp_attr_t *attrs);
 
+/* ---- What a call guarantees, whatever answers ---------------------------
+ * Whoever binds "/tmp/velkdirect.sock" first answers, and a daemon may also
+ * simply be broken. Every function that talks to the daemon therefore keeps
+ * these bounds:
+ *
+ * Time: a call is done with the daemon within 25 seconds of its start,
+ *   connection attempts and their pauses included (an absent daemon costs 3
+ *   attempts a second apart, about 2 seconds; a daemon that accepts and
+ *   never answers, 25); copying the answer out follows.
+ *   A reply for another transaction, or one that is not a well-formed RPC
+ *   reply, fails the call at once with -1.
+ * Memory: a reply may carry at most 256 MiB (268,435,456 bytes, record marks
+ *   included); beyond that the call fails with -1 and whatever was decoded
+ *   is released. Memory is taken only as reply bytes arrive, so a call costs
+ *   at most a small multiple of what the daemon actually sent. The largest
+ *   reply of a 100,000-sensor platform is about 88 MB.
+ * Peer: after connecting, the library asks the kernel who serves the socket.
+ *   It talks only to a daemon running as root, as the calling process's
+ *   effective user, or as the account the library was built to trust
+ *   (CMake option VELKDIRECTFE_DAEMON_USER, none by default). Any other is
+ *   refused with -1 at once: nothing is sent to it, and there is no retry.
+ */
+
 /* ---- Open and close ---------------------------------------------------- */
 
 /* Stores 0 in *handle and returns 0; makes no connection. */

@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "connection.h"
-#include "sigpipe_shield.h"
 #include "velkdirectfe_wire.h"
 #include "wire/xdr_routine.h"
 
@@ -60,7 +59,6 @@ inline int status_of(const int& answer) { return answer; }
 // returns 0, or -1 when it could not copy (it then leaves nothing allocated).
 template <typename Arg, typename Res, typename CopyOut>
 int call(const Procedure<Arg, Res>& procedure, Arg* argument, CopyOut&& copy_out) noexcept {
-    SigpipeShield shield;
     Client client = connect_with_retry();
     if (!client) return -1;
     DecodedAnswer<Res> answer(client.get(), procedure.result_xdr);

@@ -1,5 +1,6 @@
 // The 29 exported client stubs, one clnt_call each, generated from the
 // procedure table.
+#include "transport/call_limits.h"
 #include "velkdirectfe_wire.h"
 #include "wire/xdr_routine.h"
 
@@ -7,8 +8,10 @@ using vdfe::wire::xdr_routine;
 
 namespace {
 
-// How long a call waits for the daemon's reply.
-constexpr timeval kCallTimeout{25, 0};
+// How long a call may take. The library's own client counts it from the
+// start of the call, send and reply together; another CLIENT counts it as
+// its transport does.
+constexpr timeval kCallTimeout{vdfe::kCallSeconds, 0};
 
 template <typename Arg, typename Res>
 enum clnt_stat issue(CLIENT* clnt, u_long number, xdrproc_t arg_xdr, Arg* argp, xdrproc_t res_xdr, Res* res) {

@@ -154,6 +154,23 @@ TEST_F(AllocationFailure, FruAccessAndIndicatorNames) {
     sweep([&] { return velkdirectfe_write_fru_direct(0, "mb", 0, 5, data, &result); }, [&] { EXPECT_EQ(result, 5); });
 }
 
+TEST_F(AllocationFailure, CallsAndRepliesBeyondTheClientsStackBuffers) {
+    // 20,000 bytes each way: the call is encoded into a heap buffer of its
+    // size and the reply record grows on the heap, and each of those
+    // allocations fails in turn too.
+    std::vector<uint8_t> data(20000, 0x5A);
+    daemon.reply(21, xdr_fru_read_res, fru_read_res{0, 20000, data.data()});
+    daemon.reply(22, xdr_fru_write_res, fru_write_res{0, 20000});
+    std::vector<uint8_t> buffer(data.size());
+    uint32_t read_len = 0;
+    sweep([&] { return velkdirectfe_read_fru_direct(0, "mb", 0, 20000, buffer.data(), &read_len); },
+          [&] { EXPECT_EQ(buffer, data); });
+    int32_t result = 0;
+    long allocations = sweep([&] { return velkdirectfe_write_fru_direct(0, "mb", 0, 20000, data.data(), &result); },
+                             [&] { EXPECT_EQ(result, 20000); });
+    EXPECT_GE(allocations, 3); // the private copy, the client, the call's buffer
+}
+
 TEST_F(AllocationFailure, HostileCountsReserveOnlyWhatArrives) {
     // 12 million sensor records claimed in 11 bytes of body.
     Bytes claim = words({0, 12000000});

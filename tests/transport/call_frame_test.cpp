@@ -6,13 +6,16 @@
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <mutex>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
+#include "raw_server.h"
 #include "test_daemon.h"
 #include "velkdirectfe.h"
+#include "velkdirectfe_wire.h"
 
 using namespace vdfe::test;
 using namespace std::chrono;
@@ -191,4 +194,46 @@ TEST(CallFrame, SilentDaemonTimesOutAfterTwentyFiveSeconds) {
     EXPECT_EQ(velkdirectfe_get_indicator_mode(0, "led", &mode), -1);
     EXPECT_GE(steady_clock::now() - start, seconds(24));
     EXPECT_EQ(mode, 3);
+}
+
+// The library's own client puts on the wire what libtirpc's stream client
+// puts there for the same call, apart from the transaction id; and the
+// exported stubs still work over a client from clntunix_create.
+TEST(CallFrame, CallBytesAreThoseOfLibtirpcsStreamClient) {
+    std::vector<CallRecord> seen;
+    std::mutex seen_mutex;
+    RawServer server([&](int fd, const CallRecord& call) {
+        {
+            std::lock_guard lock(seen_mutex);
+            seen.push_back(call);
+        }
+        send_bytes(fd, one_record(success_reply_head(call.xid) + words({0, 20000})));
+    });
+    std::vector<uint8_t> data(20000, 0x5A); // beyond one libtirpc fragment and the client's stack buffer
+    int32_t written = 0;
+    ASSERT_EQ(velkdirectfe_write_fru_direct(0, "mainboard", 4, 20000, data.data(), &written), 0);
+    EXPECT_EQ(written, 20000);
+
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    int sock = RPC_ANYSOCK;
+    CLIENT* client = clntunix_create(&address, VELKD_PROG, VELKD_VERS, &sock, 0, 0);
+    ASSERT_NE(client, nullptr);
+    char name[] = "mainboard";
+    fru_direct_write_t argument{name, 4, 20000, 20000, data.data()};
+    fru_write_res result{};
+    EXPECT_EQ(velkd_write_fru_direct_1(&argument, &result, client), RPC_SUCCESS);
+    EXPECT_EQ(result.write_result, 20000);
+    clnt_freeres(client, vdfe::wire::xdr_routine(xdr_fru_write_res), reinterpret_cast<char*>(&result));
+    clnt_control(client, CLSET_FD_CLOSE, nullptr);
+    clnt_destroy(client);
+
+    std::lock_guard lock(seen_mutex);
+    ASSERT_EQ(seen.size(), 2u);
+    Bytes ours = seen[0].body, theirs = seen[1].body;
+    ASSERT_GT(ours.size(), 20000u);
+    std::fill_n(ours.begin(), 4, 0);
+    std::fill_n(theirs.begin(), 4, 0);
+    EXPECT_EQ(ours, theirs);
 }

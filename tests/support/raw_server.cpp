@@ -1,0 +1,92 @@
+#include "raw_server.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace vdfe::test {
+namespace {
+
+bool read_exactly(int fd, uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = read(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+uint32_t word_at(const Bytes& bytes, size_t index) {
+    uint32_t word;
+    std::memcpy(&word, bytes.data() + 4 * index, 4);
+    return ntohl(word);
+}
+
+} // namespace
+
+bool read_call(int fd, CallRecord* call) {
+    call->body.clear();
+    for (;;) {
+        uint8_t mark_bytes[4];
+        if (!read_exactly(fd, mark_bytes, 4)) return false;
+        uint32_t mark = uint32_t(mark_bytes[0]) << 24 | mark_bytes[1] << 16 | mark_bytes[2] << 8 | mark_bytes[3];
+        size_t at = call->body.size();
+        call->body.resize(at + (mark & 0x7fffffff));
+        if (!read_exactly(fd, call->body.data() + at, mark & 0x7fffffff)) return false;
+        if (mark & 0x80000000) break;
+    }
+    if (call->body.size() < 24) return false;
+    call->xid = word_at(call->body, 0);
+    call->procedure = word_at(call->body, 5);
+    return true;
+}
+
+bool send_bytes(int fd, const Bytes& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+Bytes record_mark(uint32_t length, bool last) { return words({(last ? 0x80000000u : 0u) | length}); }
+
+Bytes one_record(const Bytes& body) { return record_mark(static_cast<uint32_t>(body.size()), true) + body; }
+
+Bytes success_reply_head(uint32_t xid) { return words({xid, 1, 0, 0, 0, 0}); }
+
+RawServer::RawServer(Script script) : script_(std::move(script)) {
+    unlink(VELKD_SOCKET_PATH);
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 16) != 0)
+        abort();
+    thread_ = std::thread([this] {
+        for (;;) {
+            int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) return; // the listener was shut down
+            ++connections_;
+            CallRecord call;
+            if (read_call(fd, &call)) script_(fd, call);
+            close(fd);
+        }
+    });
+}
+
+RawServer::~RawServer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+    unlink(VELKD_SOCKET_PATH);
+}
+
+} // namespace vdfe::test

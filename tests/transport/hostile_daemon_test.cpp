@@ -1,0 +1,247 @@
+// The library against a peer that is broken or hostile: every call ends
+// within its time limit with bounded memory, and only a trusted daemon is
+// spoken to.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "raw_server.h"
+#include "test_daemon.h"
+#include "transport/call_limits.h"
+#include "velkdirectfe.h"
+
+using namespace vdfe::test;
+using namespace std::chrono;
+
+namespace {
+
+constexpr uint32_t kPlatformNames = 8;
+
+// The largest resident size this process has had, in bytes.
+size_t peak_resident_bytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+    return 0;
+}
+
+// A platform-names result whose first name is `length` bytes of 'n'.
+// Streams the reply in pieces so that the server itself stays small.
+bool send_names_reply(int fd, uint32_t xid, uint32_t length) {
+    Bytes head = success_reply_head(xid) + words({0, 1, length});
+    uint32_t padded = (length + 3) / 4 * 4;
+    Bytes tail = xdr_str("b");
+    uint32_t total = static_cast<uint32_t>(head.size() + padded + tail.size());
+    if (!send_bytes(fd, record_mark(total, true) + head)) return false;
+    Bytes chunk(1 << 16, 'n');
+    for (uint32_t left = length; left > 0;) {
+        uint32_t n = left < chunk.size() ? left : static_cast<uint32_t>(chunk.size());
+        if (!send_bytes(fd, Bytes(chunk.begin(), chunk.begin() + n))) return false;
+        left -= n;
+    }
+    return send_bytes(fd, Bytes(padded - length, 0) + tail);
+}
+
+// The whole record of a reply to get_platform_names, marks included, for a
+// first name of `length` bytes (a multiple of 4): mark 4, reply head 24,
+// status and lead byte 8, two string lengths 8, "b" padded 4.
+constexpr size_t names_record_bytes(size_t length) { return 48 + length; }
+
+struct HostileCase {
+    const char* name;
+    RawServer::Script script;
+};
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+const HostileCase kHostile[] = {
+    {"WrongTransactionIdsWithoutEnd",
+     [](int fd, const CallRecord& call) {
+         for (uint32_t i = 1; send_bytes(fd, one_record(success_reply_head(call.xid + i) + words({5}))); ++i) {}
+     }},
+    {"GarbageRecordsWithoutEnd",
+     [](int fd, const CallRecord&) {
+         Bytes garbage(4096, 0xA5);
+         while (send_bytes(fd, one_record(garbage))) {}
+     }},
+    {"ValidReplyTrickledPastTheLimit",
+     [](int fd, const CallRecord& call) {
+         Bytes reply = one_record(success_reply_head(call.xid) + words({0, 1}) + xdr_str("a") + xdr_str("b"));
+         for (uint8_t byte : reply) { // 52 bytes, one each 600 ms: 31 s
+             if (!send_bytes(fd, Bytes{byte})) return;
+             std::this_thread::sleep_for(milliseconds(600));
+         }
+     }},
+    {"FragmentsWithoutEnd",
+     [](int fd, const CallRecord& call) {
+         Bytes first = success_reply_head(call.xid) + words({0, 1});
+         if (!send_bytes(fd, record_mark(static_cast<uint32_t>(first.size()), false) + first)) return;
+         Bytes fragment = record_mark(1 << 16, false) + Bytes(1 << 16, 'f');
+         while (send_bytes(fd, fragment)) {}
+     }},
+    {"StringClaimStreamedWithoutEnd",
+     [](int fd, const CallRecord& call) {
+         Bytes head = success_reply_head(call.xid) + words({0, 1, 0xFFFFFFF0u});
+         if (!send_bytes(fd, record_mark(0x7FFFFFFF, true) + head)) return;
+         Bytes chunk(1 << 16, 's');
+         while (send_bytes(fd, chunk)) {}
+     }},
+    {"ReplyJustOverTheSizeLimit",
+     [](int fd, const CallRecord& call) {
+         send_names_reply(fd, call.xid, static_cast<uint32_t>(vdfe::kReplyByteLimit - names_record_bytes(0) + 4));
+     }},
+};
+
+class HostileDaemon : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileDaemon, CallFailsWithinTheLimitInBoundedMemory) {
+    RawServer server(GetParam().script);
+    velkdirectfe_plat_names_t names{9, nullptr, nullptr};
+    auto start = steady_clock::now();
+    EXPECT_EQ(velkdirectfe_get_platform_names(0, &names), -1);
+    EXPECT_LT(steady_clock::now() - start, seconds(30));
+    EXPECT_EQ(names.lead_byte, 9);
+    EXPECT_EQ(names.name1, nullptr);
+    EXPECT_EQ(server.connections(), 1); // no retry once connected
+    EXPECT_LT(peak_resident_bytes(), 4 * vdfe::kReplyByteLimit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, HostileDaemon, testing::ValuesIn(kHostile),
+                         [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+TEST(ReplySizeLimit, ReplyOfExactlyTheLimitIsDecoded) {
+    constexpr uint32_t length = static_cast<uint32_t>(vdfe::kReplyByteLimit - names_record_bytes(0));
+    static_assert(names_record_bytes(length) == vdfe::kReplyByteLimit);
+    RawServer server([](int fd, const CallRecord& call) { send_names_reply(fd, call.xid, length); });
+    velkdirectfe_plat_names_t names{};
+    ASSERT_EQ(velkdirectfe_get_platform_names(0, &names), 0);
+    ASSERT_NE(names.name1, nullptr);
+    EXPECT_EQ(std::strlen(names.name1), length);
+    EXPECT_STREQ(names.name2, "b");
+    std::free(names.name1);
+    std::free(names.name2);
+    // the record buffer, the decoded string and the caller's copy
+    EXPECT_LT(peak_resident_bytes(), 4 * vdfe::kReplyByteLimit);
+}
+
+// ---- who may answer --------------------------------------------------------
+
+// A system account for these tests, created once and shared by any tests
+// running at the same time.
+struct TestUser {
+    uid_t uid;
+    gid_t gid;
+};
+
+TestUser test_user(const std::string& name) {
+    for (int tries = 0; tries < 100; ++tries) {
+        if (passwd* entry = getpwnam(name.c_str())) return {entry->pw_uid, entry->pw_gid};
+        std::string command = "useradd --system --user-group --no-create-home --shell /usr/sbin/nologin " + name +
+                              " >/dev/null 2>&1";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+        std::this_thread::sleep_for(milliseconds(50)); // another test may hold the lock on /etc/passwd
+    }
+    ADD_FAILURE() << "cannot create user " << name;
+    return {0, 0};
+}
+
+void become(const TestUser& user) {
+    if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0) _exit(90);
+}
+
+// A daemon in a child process running as `user`: it answers one call of
+// procedure 19 with status 0. Its exit status says what it saw: 0 a call,
+// 1 a connection that closed with nothing sent, 2 no connection at all.
+class DaemonAsUser {
+public:
+    explicit DaemonAsUser(const TestUser& user) {
+        int ready[2];
+        if (pipe(ready) != 0) abort();
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            become(user);
+            unlink(VELKD_SOCKET_PATH);
+            int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+            if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0)
+                _exit(91);
+            if (write(ready[1], "r", 1) != 1) _exit(92);
+            pollfd wait{listener, POLLIN, 0};
+            if (poll(&wait, 1, 20000) != 1) _exit(2);
+            int fd = accept(listener, nullptr, nullptr);
+            char first;
+            if (recv(fd, &first, 1, MSG_PEEK) != 1) _exit(1);
+            CallRecord call;
+            if (!read_call(fd, &call) || !send_bytes(fd, one_record(success_reply_head(call.xid) + words({0}))))
+                _exit(93);
+            _exit(0);
+        }
+        close(ready[1]);
+        char byte;
+        if (read(ready[0], &byte, 1) != 1) ADD_FAILURE() << "the daemon did not start";
+        close(ready[0]);
+    }
+    // What the daemon saw (its exit status).
+    int seen() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_;
+};
+
+// Calls the daemon as `user` from a child process; returns the call's result.
+int call_as(const TestUser& user) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        become(user);
+        _exit(velkdirectfe_reset_all_sensors_state(0) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PeerCheck, DaemonOfAnotherUserIsRefusedWithNothingSent) {
+    DaemonAsUser daemon(test_user("vdt10peer"));
+    auto start = steady_clock::now();
+    EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), -1);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(900)); // refused at once, not retried
+    EXPECT_EQ(daemon.seen(), 1);
+}
+
+TEST(PeerCheck, DaemonOfTheCallersOwnUserIsAccepted) {
+    TestUser user = test_user("vdt10peer");
+    DaemonAsUser daemon(user);
+    EXPECT_EQ(call_as(user), 0);
+    EXPECT_EQ(daemon.seen(), 0);
+}
+
+TEST(PeerCheck, DaemonOfRootIsAcceptedByAnyUser) {
+    TestUser user = test_user("vdt10peer");
+    TestDaemon daemon;
+    daemon.reply_status(19, 0);
+    chmod(VELKD_SOCKET_PATH, 0777); // let the user connect at all
+    EXPECT_EQ(call_as(user), 0);
+    EXPECT_EQ(daemon.call_count(), 1u);
+}
+
+} // namespace
