@@ -12,6 +12,7 @@
 
 #include <toml++/toml.h>
 
+#include "fru_areas.h"
 #include "procedure_names.h"
 #include "status.h"
 
@@ -264,6 +265,15 @@ private:
         if (hex && file) r.fail("give either 'data' or 'data_file', not both");
         if (hex) fru.data = parse_hex(r, *hex);
         if (file) fru.data = read_data_file(r, *file);
+        FruAreas areas = fru_areas(r);
+        if (!areas.empty()) {
+            if (hex || file) r.fail("give the areas (chassis, board, product) or 'data' or 'data_file', not both");
+            try {
+                fru.data = build_fru_image(areas);
+            } catch (const std::invalid_argument& e) {
+                r.fail(e.what());
+            }
+        }
         if (fru.data.size() > kMaxFruData)
             r.fail(fmt::format("data area too large: {} bytes, at most {}", fru.data.size(), kMaxFruData));
         if (const toml::node* size = r.find("size")) {
@@ -276,6 +286,77 @@ private:
         }
         fru.writable = r.boolean_or("writable", false);
         return fru;
+    }
+
+    // The chassis, board and product areas of a FRU given as fields; velkd-sim
+    // builds the bytes. Every text field is optional (empty by default).
+    FruAreas fru_areas(Reader& r) {
+        FruAreas areas;
+        auto text = [](Reader& a, const char* key) { return a.string_or(key, ""); };
+        auto extra = [](Reader& a) {
+            std::vector<std::string> out;
+            if (const toml::node* node = a.find("extra"))
+                for (const toml::node& item : a.array("extra", *node)) out.push_back(a.string("extra", item));
+            return out;
+        };
+        if (r.find("chassis")) {
+            Reader a = r.nested("chassis");
+            ChassisArea c;
+            c.type = static_cast<uint8_t>(a.integer_or("type", 0, 255, c.type));
+            c.part_number = text(a, "part_number");
+            c.serial = text(a, "serial");
+            c.extra = extra(a);
+            a.finish();
+            areas.chassis = std::move(c);
+        }
+        if (r.find("board")) {
+            Reader a = r.nested("board");
+            BoardArea b;
+            b.language = static_cast<uint8_t>(a.integer_or("language", 0, 255, 0));
+            if (const toml::node* date = a.find("mfg_date")) b.mfg_minutes = mfg_minutes(a, *date);
+            b.manufacturer = text(a, "manufacturer");
+            b.product = text(a, "product");
+            b.serial = text(a, "serial");
+            b.part_number = text(a, "part_number");
+            b.file_id = text(a, "file_id");
+            b.extra = extra(a);
+            a.finish();
+            areas.board = std::move(b);
+        }
+        if (r.find("product")) {
+            Reader a = r.nested("product");
+            ProductArea p;
+            p.language = static_cast<uint8_t>(a.integer_or("language", 0, 255, 0));
+            p.manufacturer = text(a, "manufacturer");
+            p.name = text(a, "name");
+            p.part_number = text(a, "part_number");
+            p.version = text(a, "version");
+            p.serial = text(a, "serial");
+            p.asset_tag = text(a, "asset_tag");
+            p.file_id = text(a, "file_id");
+            p.extra = extra(a);
+            a.finish();
+            areas.product = std::move(p);
+        }
+        return areas;
+    }
+
+    // A TOML date or date-time (UTC unless it carries an offset), from
+    // 1996-01-01 00:01 on, in minutes as the board area keeps it.
+    uint32_t mfg_minutes(Reader& a, const toml::node& node) {
+        int64_t minutes = 0;
+        if (const auto* dt = node.as_date_time()) {
+            const toml::date_time& v = dt->get();
+            minutes = fru_minutes(v.date.year, v.date.month, v.date.day, v.time.hour, v.time.minute);
+            if (v.offset) minutes -= v.offset->minutes;
+        } else if (const auto* d = node.as_date()) {
+            minutes = fru_minutes(d->get().year, d->get().month, d->get().day, 0, 0);
+        } else {
+            a.fail_at(node.source(), fmt::format("'mfg_date' must be a date or date-time, not {}", type_name(node)));
+        }
+        if (minutes < 1 || minutes > 0xFFFFFF)
+            a.fail_at(node.source(), "'mfg_date' must lie between 1996-01-01 00:01 and 2027-11-24 (UTC)");
+        return static_cast<uint32_t>(minutes);
     }
 
     std::vector<uint8_t> parse_hex(Reader& r, const toml::node& node) {

@@ -9,6 +9,7 @@
 
 #include "default_platform.h"
 #include "description_loader.h"
+#include "exit_codes.h"
 #include "fru_store.h"
 #include "log.h"
 #include "server.h"
@@ -17,9 +18,9 @@
 
 namespace {
 
-constexpr int kExitBadDescription = 1;
-constexpr int kExitNoSocket = 2;
-constexpr int kExitUsage = 3;
+constexpr int kExitBadDescription = velk::exit_code::failed;
+constexpr int kExitNoSocket = velk::exit_code::socket_busy;
+constexpr int kExitUsage = velk::exit_code::usage;
 
 velkd::Description load(const std::string& config) {
     if (config.empty())
@@ -32,6 +33,7 @@ velkd::Description load(const std::string& config) {
 
 int main(int argc, char** argv) {
     CLI::App app{"velkd-sim: a simulated platform management daemon"};
+    app.footer(std::string(velk::exit_code::table));
     std::string config;
     std::string state_dir;
     std::string socket_path = VELKD_SOCKET_PATH;
