@@ -191,12 +191,14 @@ public:
         Description out;
         out.source = source_;
         Reader top(source_, root, "");
-        Reader platform = top.nested("platform");
-        platform.set_context("platform");
-        out.names.name = platform.string("name", platform.need("name"));
-        out.names.model = platform.string("model", platform.need("model"));
-        out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
-        platform.finish();
+        attempt([&] {
+            Reader platform = top.nested("platform");
+            platform.set_context("platform");
+            out.names.name = platform.string("name", platform.need("name"));
+            out.names.model = platform.string("model", platform.need("model"));
+            out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
+            platform.finish();
+        });
 
         each(top, "fru", [&](Reader& r) { out.frus.push_back(fru(r)); });
         each(top, "sensor", [&](Reader& r) { out.sensors.push_back(sensor(r)); });
@@ -208,9 +210,28 @@ public:
         });
         each(top, "association", [&](Reader& r) { out.associations.push_back(association(r)); });
         each(top, "fault", [&](Reader& r) { out.faults.push_back(fault(r)); });
-        top.finish();
+        attempt([&] { top.finish(); });
         return out;
     }
+
+    // Every problem found so far, in file order within each kind of object.
+    const std::vector<std::string>& problems() const { return problems_; }
+
+    // Runs `read`; a problem it finds is noted and reading goes on with the
+    // next object, up to kMaxLoadProblems.
+    template <typename Read>
+    void attempt(Read&& read) {
+        try {
+            read();
+        } catch (const LoadError& e) {
+            note(e.what());
+        }
+    }
+    void note(std::string problem) {
+        problems_.push_back(std::move(problem));
+        if (problems_.size() >= kMaxLoadProblems) throw TooManyProblems{};
+    }
+    struct TooManyProblems {};
 
 private:
     // Runs `read` over every table of the array of tables `key`.
@@ -218,16 +239,20 @@ private:
     void each(Reader& top, std::string_view key, Read&& read) {
         const toml::node* node = top.find(key);
         if (node == nullptr) return;
-        const toml::array& items = top.array(key, *node);
-        std::size_t index = 0;
-        for (const toml::node& item : items) {
-            std::string context = fmt::format("{} #{}", key, ++index);
-            if (!item.is_table())
-                Reader(source_, top.raw(), context).fail_at(item.source(), fmt::format("must be a table, not {}", type_name(item)));
-            Reader reader(source_, *item.as_table(), context);
-            read(reader);
-            reader.finish();
-        }
+        attempt([&] {
+            const toml::array& items = top.array(key, *node);
+            std::size_t index = 0;
+            for (const toml::node& item : items) {
+                std::string context = fmt::format("{} #{}", key, ++index);
+                attempt([&] {
+                    if (!item.is_table())
+                        Reader(source_, top.raw(), context).fail_at(item.source(), fmt::format("must be a table, not {}", type_name(item)));
+                    Reader reader(source_, *item.as_table(), context);
+                    read(reader);
+                    reader.finish();
+                });
+            }
+        });
     }
 
     void object_info(Reader& r, ObjectInfo& info, const char* what) {
@@ -539,8 +564,8 @@ public:
         for (const auto& f : d.frus) add(f, f.name);
         for (const auto& [object, where] : fault_objects_)
             if (!object.empty() && !known.contains(object))
-                throw LoadError(fmt::format("{}:{}:{}: fault: 'object' \"{}\" is no sensor, indicator or FRU",
-                                            source_, where.begin.line, where.begin.column, object));
+                note(fmt::format("{}:{}:{}: fault: 'object' \"{}\" is no sensor, indicator or FRU", source_,
+                                 where.begin.line, where.begin.column, object));
     }
 
 private:
@@ -553,6 +578,7 @@ private:
     UniqueSet<std::string> indicator_names_{"indicator name"};
     UniqueSet<EntityKey> association_keys_{"association entity"};
     std::vector<std::pair<std::string, toml::source_region>> fault_objects_;
+    std::vector<std::string> problems_;
 };
 
 } // namespace
@@ -567,9 +593,19 @@ Description load_description_text(std::string_view text, const std::string& sour
                                     e.description()));
     }
     Loader loader(source, base_dir);
-    Description description = loader.load(root);
-    loader.check_fault_objects(description);
-    return description;
+    Description description;
+    bool cut_short = false;
+    try {
+        description = loader.load(root);
+        loader.check_fault_objects(description);
+    } catch (const Loader::TooManyProblems&) {
+        cut_short = true;
+    }
+    std::vector<std::string> problems = loader.problems();
+    if (problems.empty()) return description;
+    std::string all = fmt::format("{}", fmt::join(problems, "\n"));
+    if (cut_short) all += fmt::format("\n{}: stopped after {} problems", source, kMaxLoadProblems);
+    throw LoadError(all, std::move(problems), cut_short);
 }
 
 Description load_description_file(const std::filesystem::path& file) {
