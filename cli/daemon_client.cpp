@@ -386,6 +386,7 @@ PlatformCapture capture_platform() {
         capture.frus.emplace_back(std::move(fru), std::move(data));
     }
     capture.sensors = fetch_sensor_rows(true); // a capture is whole or nothing
+    if (!capture.sensors.empty()) capture.polling = capture.sensors.front().reading.daemon_polling();
     capture.indicators = fetch_indicator_rows();
     capture.components = fetch_components();
     capture.associations = fetch_associations();

@@ -116,6 +116,7 @@ struct PlatformCapture {
     std::vector<IndicatorRow> indicators;
     std::vector<Component> components;
     std::vector<Association> associations;
+    bool polling = true; // daemon-wide polling, as every sensor reading carries it
 };
 
 } // namespace velkdirect

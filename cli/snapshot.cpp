@@ -113,6 +113,7 @@ std::string description_file(const PlatformCapture& capture, const std::string& 
     w.key("name", toml_string(capture.names.name));
     w.key("model", toml_string(capture.names.model));
     w.key("lead_byte", std::to_string(capture.names.lead_byte));
+    if (!capture.polling) w.key("polling", "false"); // daemon-wide polling was off
 
     for (const auto& [fru, data] : capture.frus) {
         w.entry("fru");

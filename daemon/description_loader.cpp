@@ -197,6 +197,7 @@ public:
             out.names.name = platform.string("name", platform.need("name"));
             out.names.model = platform.string("model", platform.need("model"));
             out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
+            out.polling = platform.boolean_or("polling", true);
             platform.finish();
         });
 

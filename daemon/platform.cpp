@@ -122,6 +122,7 @@ Platform::Platform(Description description, const FruStore* store)
     fru_names_ = name_index(d.frus, [](const FruDesc& f) { return std::string_view(f.name); });
     for (std::size_t i = 0; i < d.sensors.size(); ++i) sensor_numbers_.emplace(d.sensors[i].number, i);
 
+    polling_running_ = d.polling;
     for (const SensorDesc& s : d.sensors)
         sensors_.push_back(SensorState{ReadingSource(s.reading), {}, {}, s.thresholds, s.hysteresis, s.polling, 0});
     for (std::size_t i = 0; i < sensors_.size(); ++i) update_hold_locked(i);
@@ -264,7 +265,7 @@ int Platform::set_poll_state(uint8_t state) {
 
 void Platform::reset_sensors() {
     std::lock_guard lock(mutex_);
-    polling_running_ = true;
+    polling_running_ = description_.polling;
     for (std::size_t i = 0; i < sensors_.size(); ++i) {
         const SensorDesc& d = description_.sensors[i];
         SensorState& s = sensors_[i];

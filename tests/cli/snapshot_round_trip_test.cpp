@@ -49,6 +49,7 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
         // State that differs from the built-in description must be captured too.
         ASSERT_EQ(velkdirect({"fru", "mainboard", "write", "--offset", "0x20", "c0ffee"}).code, 0);
         ASSERT_EQ(velkdirect({"indicator", "locate_led", "fast"}).code, 0);
+        ASSERT_EQ(velkdirect({"poll", "state", "off"}).code, 0);
         Result snapshot = velkdirect({"snapshot", "-o", "/tmp/snapshot.toml"});
         ASSERT_EQ(snapshot.code, 0) << snapshot.err;
         EXPECT_EQ(snapshot.out, "");
@@ -66,6 +67,8 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
     EXPECT_EQ(copy["fru_data"]["mainboard"].get<std::string>().substr(0x20 * 2, 6), "c0ffee");
     EXPECT_EQ(find_by(copy["indicators"], "name", "locate_led")["mode"], 3);
     EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["thresholds"]["lcr"], 2.97);
+    EXPECT_NE(description.find("\npolling = false\n"), std::string::npos) << "daemon-wide polling was off";
+    EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["polling"]["daemon_wide"], false);
 
     // The copy's readings hold the captured values, so its own snapshot is
     // the same description.
