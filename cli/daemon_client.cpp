@@ -61,6 +61,7 @@ Indicator to_indicator(const velkdirectfe_ind_attr_t& r) {
     ind.name = text(r.aux_str);
     std::size_t count = std::min<std::size_t>(r.opaque1[0], sizeof r.opaque1 - 1);
     ind.modes.assign(r.opaque1 + 1, r.opaque1 + 1 + count);
+    if (r.opaque0[0] == 1) ind.timed = TimedMode{r.opaque0[1], load<uint16_t>(r.opaque0, 2)};
     return ind;
 }
 

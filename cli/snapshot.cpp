@@ -129,7 +129,12 @@ std::string description_file(const PlatformCapture& capture, const std::string& 
         w.key("name", toml_string(ind.name));
         w.object(ind);
         if (!ind.modes.empty()) w.key("modes", fmt::format("[{}]", fmt::join(ind.modes, ", ")));
-        w.key("mode", std::to_string(mode));
+        // A mode set for a while is not the indicator's mode: it keeps the
+        // one it returns to, and the timed one is noted.
+        if (ind.timed)
+            w.comment(fmt::format("mode {} ({}) was set for a while, with {} s left at capture", mode,
+                                  mode_name(mode), ind.timed->seconds_left));
+        w.key("mode", std::to_string(ind.timed ? ind.timed->lasting_mode : mode));
     }
     for (const Component& c : capture.components) {
         w.entry("component");

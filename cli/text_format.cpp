@@ -217,7 +217,11 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
 std::string indicator_table(const std::vector<IndicatorRow>& rows) {
     Table table({{"NAME"}, {"PATH"}, {"MODE"}, {"ACCEPTS"}, {"PROPERTIES"}});
     for (const auto& [ind, mode] : rows)
-        table.add({ind.name, ind.path, fmt::format("{} ({})", mode, mode_name(mode)),
+        table.add({ind.name, ind.path,
+                   ind.timed ? fmt::format("{} ({}) for {} s more, then {} ({})", mode, mode_name(mode),
+                                           ind.timed->seconds_left, ind.timed->lasting_mode,
+                                           mode_name(ind.timed->lasting_mode))
+                             : fmt::format("{} ({})", mode, mode_name(mode)),
                    fmt::format("{}", fmt::join(ind.modes, ",")), format_properties(ind.properties)});
     return table.render();
 }

@@ -291,6 +291,15 @@ uint8_t Platform::indicator_mode(std::size_t i) {
     return indicator_mode_locked(i);
 }
 
+std::optional<Platform::TimedMode> Platform::indicator_timed_mode(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    indicator_mode_locked(i); // a mode whose time has run out ends here
+    const IndicatorState& ind = indicators_[i];
+    if (!ind.temporary) return std::nullopt;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(ind.until - Clock::now());
+    return TimedMode{ind.mode, std::max(left, std::chrono::milliseconds(0))};
+}
+
 int Platform::set_indicator_mode(std::size_t i, uint8_t mode, uint32_t duration_ms) {
     const auto& modes = description_.indicators[i].modes;
     if (std::find(modes.begin(), modes.end(), mode) == modes.end()) return kInvalidValue;
