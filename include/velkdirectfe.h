@@ -23,10 +23,12 @@
  *     stored the daemon's count in *count and null in the array pointer;
  *   - single queries (..._attr, ..._attr_by_logical_num,
  *     velkdirectfe_get_entity_association) and
- *     velkdirectfe_logical_num_to_strid have stored null in their pointer;
- *   - velkdirectfe_get_platform_names has stored null in name1 and name2
- *     (lead_byte keeps its value).
- * Nothing a failed call stored needs to be released.
+ *     velkdirectfe_logical_num_to_strid may have stored null in their
+ *     pointer;
+ *   - velkdirectfe_get_platform_names may have stored null in name1, or in
+ *     name1 and name2 (lead_byte keeps its value).
+ * Nothing a failed call stored needs to be released, and no pointer a
+ * failed call stored points to memory.
  *
  * Units and meanings: the library carries every value without interpreting
  * it; the daemon defines them. The meanings given below are those of the
