@@ -26,23 +26,57 @@ int hex_digit(char c) {
 } // namespace
 
 uint32_t parse_duration_ms(const std::string& text) {
-    std::string_view digits = text;
-    uint64_t scale = 1;
-    // "ms" first: it also ends in 's'.
-    for (auto [suffix, factor] : {std::pair<std::string_view, uint64_t>{"ms", 1}, {"s", 1000}, {"m", 60000},
-                                  {"h", 3600000}}) {
-        if (digits.ends_with(suffix)) {
-            digits.remove_suffix(suffix.size());
-            scale = factor;
-            break;
+    auto bad = [&] {
+        return std::invalid_argument(
+            fmt::format("\"{}\" is not a duration (seconds, or with units: 500ms, 1.5s, 1m30s, 2h)", text));
+    };
+    std::string_view rest = text;
+    if (rest.empty()) throw bad();
+    uint64_t total = 0; // milliseconds
+    while (!rest.empty()) {
+        // A number: digits with an optional fraction.
+        std::size_t digits = 0;
+        while (digits < rest.size() && (std::isdigit(static_cast<unsigned char>(rest[digits])) || rest[digits] == '.'))
+            ++digits;
+        std::string_view number = rest.substr(0, digits);
+        rest.remove_prefix(digits);
+        std::size_t dot = number.find('.');
+        std::string_view whole = number.substr(0, dot);
+        std::string_view fraction = dot == std::string_view::npos ? std::string_view{} : number.substr(dot + 1);
+        if (number.empty() || (whole.empty() && fraction.empty()) || fraction.find('.') != std::string_view::npos ||
+            fraction.size() > 6)
+            throw bad();
+        // The unit; a bare number alone is seconds, as ipmitool's `chassis identify 5`.
+        uint64_t factor = 0;
+        for (auto [unit, ms] : {std::pair<std::string_view, uint64_t>{"ms", 1}, {"s", 1000}, {"m", 60000},
+                                {"h", 3600000}}) {
+            if (rest.starts_with(unit)) {
+                factor = ms;
+                rest.remove_prefix(unit.size());
+                break;
+            }
         }
+        if (factor == 0) {
+            if (!rest.empty() || total != 0 || number.size() != text.size()) throw bad();
+            factor = 1000;
+        }
+        uint64_t value = 0, parts = 0;
+        if (!whole.empty() && !parse_unsigned(whole, value)) throw bad();
+        if (!fraction.empty() && !parse_unsigned(fraction, parts)) throw bad();
+        uint64_t scale = 1;
+        for (std::size_t i = 0; i < fraction.size(); ++i) scale *= 10;
+        if (value > UINT32_MAX) throw std::invalid_argument(fmt::format("duration \"{}\" is too long", text));
+        if (parts * factor % scale != 0)
+            throw std::invalid_argument(fmt::format("duration \"{}\" is finer than a millisecond", text));
+        total += value * factor + parts * factor / scale;
+        if (total > UINT32_MAX)
+            throw std::invalid_argument(
+                fmt::format("duration \"{}\" is too long (at most {} ms, about 49 days)", text, UINT32_MAX));
     }
-    uint64_t value = 0;
-    if (!parse_unsigned(digits, value))
-        throw std::invalid_argument(fmt::format("\"{}\" is not a duration (like 500ms, 10s, 2m)", text));
-    if (value > UINT32_MAX / scale)
-        throw std::invalid_argument(fmt::format("duration \"{}\" is too long (at most {} ms)", text, UINT32_MAX));
-    return static_cast<uint32_t>(value * scale);
+    if (total == 0)
+        throw std::invalid_argument(fmt::format(
+            "duration \"{}\" is zero: leave out --for to set the mode until it is changed", text));
+    return static_cast<uint32_t>(total);
 }
 
 std::vector<uint8_t> parse_hex_bytes(const std::string& text) {

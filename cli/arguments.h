@@ -8,7 +8,9 @@
 
 namespace velkdirect {
 
-// "500ms", "10s", "2m", "1h", or a bare number of milliseconds.
+// A duration in milliseconds: a bare number of seconds ("5", "1.5"), or
+// numbers with units ms, s, m, h, one after another ("500ms", "1.5s",
+// "1m30s", "2h"). Zero is refused: no duration means "until changed".
 uint32_t parse_duration_ms(const std::string& text);
 
 // Hex digits in pairs, with optional spaces, ':' or '-' between bytes and an

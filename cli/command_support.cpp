@@ -1,5 +1,6 @@
 #include <fmt/format.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "commands.h"
@@ -14,7 +15,17 @@ void add_json_flag(CLI::App* command, Context& ctx) {
     command->add_flag("--json", ctx.json, "print one JSON document instead of text");
 }
 
-void print_text(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+namespace {
+int g_output_error = 0; // errno of the first failed write to stdout
+} // namespace
+
+void print_text(const std::string& text) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_output_error == 0)
+        g_output_error = errno;
+}
+
+int output_error() { return g_output_error; }
 
 void print_json(const Json& document) { print_text(document.dump(2) + "\n"); }
 

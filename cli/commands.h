@@ -45,7 +45,10 @@ CLI::Validator checked_by(Parse parse, std::string description) {
         std::move(description));
 }
 
+// Everything the tool prints on stdout goes through print_text, which keeps
+// the errno of the first write that failed (0 when none did).
 void print_text(const std::string& text);
+int output_error();
 void print_json(const Json& document);
 // Text or JSON as the flag asks.
 void print(const Context& ctx, const std::string& text, const Json& document);

@@ -61,6 +61,7 @@ Indicator to_indicator(const velkdirectfe_ind_attr_t& r) {
     ind.name = text(r.aux_str);
     std::size_t count = std::min<std::size_t>(r.opaque1[0], sizeof r.opaque1 - 1);
     ind.modes.assign(r.opaque1 + 1, r.opaque1 + 1 + count);
+    if (r.opaque0[0] == 1) ind.timed = TimedMode{r.opaque0[1], load<uint16_t>(r.opaque0, 2)};
     return ind;
 }
 
@@ -217,6 +218,29 @@ uint8_t convert_normal_to_raw(const std::string& sensor, float normal) {
     return raw;
 }
 
+Conversion convert_to_raw(const Sensor& sensor, float normal) {
+    Conversion c;
+    c.raw = convert_normal_to_raw(sensor.id, normal);
+    c.back = convert_raw_to_normal(sensor.id, c.raw);
+    c.low = convert_raw_to_normal(sensor.id, 0);
+    c.high = convert_raw_to_normal(sensor.id, 255);
+    if (c.low > c.high) std::swap(c.low, c.high);
+    // Within the range, the raw value is the nearest step; beyond it by more
+    // than half a step, the daemon clamped.
+    float half_step = (c.high - c.low) / 255 / 2 * 1.001f;
+    c.clamped = (c.raw == 0 || c.raw == 255) && (normal < c.low - half_step || normal > c.high + half_step);
+    return c;
+}
+
+void set_thresholds(const Sensor& sensor, uint16_t ctrl, const std::array<uint8_t, 6>& raw) {
+    pollctrl_thresh_t settings{sensor.number, ctrl, raw[0], raw[1], raw[2], raw[3], raw[4], raw[5], 0, 0};
+    check(velkdirectfe_set_threshold_vals_internal(kHandle, &settings), sensor_subject(sensor));
+}
+
+void set_reading(const Sensor& sensor, uint16_t raw) {
+    check(velkdirectfe_set_sensor_reading(kHandle, sensor.number, raw), sensor_subject(sensor));
+}
+
 PollAnswer enable_polling(const Sensor& sensor) {
     PollAnswer answer;
     check(velkdirectfe_enable_sensor_polling(kHandle, sensor.number, &answer.poll_word, &answer.poll_short),
@@ -363,6 +387,7 @@ PlatformCapture capture_platform() {
         capture.frus.emplace_back(std::move(fru), std::move(data));
     }
     capture.sensors = fetch_sensor_rows(true); // a capture is whole or nothing
+    if (!capture.sensors.empty()) capture.polling = capture.sensors.front().reading.daemon_polling();
     capture.indicators = fetch_indicator_rows();
     capture.components = fetch_components();
     capture.associations = fetch_associations();

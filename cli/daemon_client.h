@@ -3,6 +3,7 @@
 // library's records are released before the function returns.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -32,6 +33,21 @@ Thresholds fetch_normalized_thresholds(const Sensor& sensor);
 std::string fetch_string_id(uint32_t number);
 float convert_raw_to_normal(const std::string& sensor, uint8_t raw);
 uint8_t convert_normal_to_raw(const std::string& sensor, float normal);
+
+// A normalized value turned raw, and whether the daemon had to clamp it:
+// `low` and `high` are what raw 0 and 255 read, `back` what `raw` reads.
+struct Conversion {
+    uint8_t raw = 0;
+    bool clamped = false;
+    float low = 0, high = 0, back = 0;
+};
+Conversion convert_to_raw(const Sensor& sensor, float normal);
+
+// The thresholds whose bit is set in `ctrl` (bit i: threshold i, in the
+// order of kThresholdNames) to the raw values of `raw`; the others are kept.
+void set_thresholds(const Sensor& sensor, uint16_t ctrl, const std::array<uint8_t, 6>& raw);
+// Overrides the reading until reset_sensors().
+void set_reading(const Sensor& sensor, uint16_t raw);
 
 struct PollAnswer {
     uint32_t poll_word = 0;   // the polling interval in ms

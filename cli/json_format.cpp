@@ -77,6 +77,8 @@ Json to_json(const IndicatorRow& row) {
     out["mode"] = row.mode;
     out["mode_name"] = mode_name(row.mode);
     out["modes"] = row.indicator.modes;
+    if (const auto& timed = row.indicator.timed)
+        out["timed"] = {{"returns_to", timed->lasting_mode}, {"seconds_left", timed->seconds_left}};
     return out;
 }
 

@@ -3,6 +3,7 @@
 // owner that gives it back through the right free function.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -23,10 +24,19 @@ class CallError : public std::runtime_error {
 public:
     CallError(int status, const std::string& subject);
     int status() const { return status_; }
+    const std::string& subject() const { return subject_; }
 
 private:
     int status_;
+    std::string subject_;
 };
+
+// What lies behind a -1 (a local failure, which the library does not tell
+// apart): no socket file, permission denied, nothing listening on the
+// socket, or a daemon that accepted the call and then failed it (no answer
+// within the library's 25 s, or an answer that is not this protocol's).
+// Looks at the socket now; `waited` is how long the failing command ran.
+std::string explain_local_failure(const std::string& subject, std::chrono::milliseconds waited);
 
 // Throws CallError for any status but 0. `subject` names what the call was
 // about (`sensor "cpu0_temp"`), or is empty for calls about the whole platform.

@@ -3,41 +3,52 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "library.h"
 
 namespace {
 
-constexpr int kExitFailed = 1;      // the daemon refused, or the request did not complete
-constexpr int kExitUsage = 2;       // bad command line
-constexpr int kExitNoDaemon = 3;    // no daemon, or the call to it broke
+namespace exit_code = velk::exit_code;
 
 int usage_error(const CLI::App& app, const CLI::ParseError& e) {
     // CLI11 prints help and version to stdout and errors to stderr.
-    return app.exit(e) == 0 ? 0 : kExitUsage;
+    return app.exit(e) == 0 ? exit_code::ok : exit_code::usage;
 }
 
 bool is_command(const CLI::App& app, const std::string& name) {
     return !app.get_subcommands([&](const CLI::App* command) { return command->check_name(name); }).empty();
 }
 
-int fail(int code, const char* message) {
+int fail(int code, const std::string& message) {
     std::fflush(stdout);
     fmt::print(stderr, "velkdirect: {}\n", message);
     return code;
 }
 
-} // namespace
+// Whatever was printed must have reached its destination: a full disk or a
+// closed pipe turns success into failure, with a message.
+int finish(int code) {
+    errno = 0;
+    bool flushed = std::fflush(stdout) == 0;
+    int error = velkdirect::output_error() != 0 ? velkdirect::output_error() : errno;
+    if (flushed && !std::ferror(stdout)) return code;
+    fmt::print(stderr, "velkdirect: cannot write the output{}{}\n", error != 0 ? ": " : "",
+               error != 0 ? std::strerror(error) : "");
+    return code == exit_code::ok ? exit_code::failed : code;
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     CLI::App app{"velkdirect: see and drive the platform that the management daemon serves"};
     app.require_subcommand(1);
-    app.footer(fmt::format("The daemon is reached at {}.\n"
-                           "Exit status: 0 success, 1 the daemon refused or the request failed, 2 bad usage, "
-                           "3 the daemon cannot be reached.",
-                           velkdirect::kSocketPath));
+    app.footer(fmt::format("The daemon is reached at {}. Sensors are named by string id or by logical number\n"
+                           "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}",
+                           velkdirect::kSocketPath, exit_code::table));
     velkdirect::Context ctx;
     velkdirect::add_inventory_commands(app, ctx);
     velkdirect::add_sensor_commands(app, ctx);
@@ -53,14 +64,22 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usage_error(app, e);
     }
+    auto started = std::chrono::steady_clock::now();
     try {
         ctx.action();
-        return 0;
+        return exit_code::ok;
     } catch (const CLI::ParseError& e) {
         return usage_error(app, e);
     } catch (const velkdirect::CallError& e) {
-        return fail(e.status() == -1 ? kExitNoDaemon : kExitFailed, e.what());
+        if (e.status() != -1) return fail(exit_code::failed, e.what());
+        // The library says only -1: find out what happened.
+        auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        return fail(exit_code::no_daemon, velkdirect::explain_local_failure(e.subject(), waited));
     } catch (const std::exception& e) {
-        return fail(kExitFailed, e.what());
+        return fail(exit_code::failed, e.what());
     }
 }
+
+} // namespace
+
+int main(int argc, char** argv) { return finish(run(argc, argv)); }

@@ -68,9 +68,16 @@ struct SensorRow {
     std::string error; // why the reading could not be had; empty when it was
 };
 
+// A mode set for a duration that has not run out yet.
+struct TimedMode {
+    uint8_t lasting_mode = 0; // the mode the indicator returns to
+    uint32_t seconds_left = 0;
+};
+
 struct Indicator : ObjectInfo {
     std::string name;
     std::vector<uint8_t> modes; // the modes it accepts
+    std::optional<TimedMode> timed;
 };
 
 struct IndicatorRow {
@@ -116,6 +123,7 @@ struct PlatformCapture {
     std::vector<IndicatorRow> indicators;
     std::vector<Component> components;
     std::vector<Association> associations;
+    bool polling = true; // daemon-wide polling, as every sensor reading carries it
 };
 
 } // namespace velkdirect

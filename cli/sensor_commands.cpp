@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -19,14 +20,97 @@
 namespace velkdirect {
 namespace {
 
-const CLI::Validator kSensorName = checked_by(SensorRef::parse, "NAME|#NUM");
+const CLI::Validator kSensorName = checked_by(SensorRef::parse, "NAME|\"#N\"");
+constexpr const char* kSensorHelp = "string id, or \"#N\" (quoted in a shell) for logical number N";
+
+std::string unit_of(const Sensor& sensor) { return find_property(sensor.properties, "unit").value_or(""); }
+
+std::string with_unit(const std::string& number, const std::string& unit) {
+    return unit.empty() ? number : number + " " + unit;
+}
+
+Json number_json(float value) { return std::stod(format_number(value)); }
+
+// sensor NAME set-thresholds: any of the six by name, in the sensor's unit;
+// the others keep their values. The daemon stores raw values, so each is
+// converted first, and one outside the sensor's range is refused rather than
+// clamped.
+void add_set_thresholds(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std::string> name) {
+    auto* cmd = sensor_cmd->add_subcommand(
+        "set-thresholds", "set any of the six thresholds, in the sensor's unit; the others are kept");
+    auto values = std::make_shared<std::array<std::optional<float>, 6>>();
+    const std::array<const char*, 6> help = {"lower non-recoverable", "lower critical", "lower non-critical",
+                                             "upper non-critical",    "upper critical", "upper non-recoverable"};
+    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
+        cmd->add_option(fmt::format("--{}", kThresholdNames[i]), (*values)[i], help[i]);
+    add_json_flag(cmd, ctx);
+    on_run(cmd, ctx, [&ctx, name, values] {
+        if (std::none_of(values->begin(), values->end(), [](const auto& v) { return v.has_value(); }))
+            throw CLI::RequiredError("at least one of --lnr, --lcr, --lnc, --unc, --ucr, --unr");
+        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        std::array<uint8_t, 6> raw{};
+        uint16_t ctrl = 0;
+        for (std::size_t i = 0; i < values->size(); ++i) {
+            if (!(*values)[i]) continue;
+            Conversion c = convert_to_raw(sensor, *(*values)[i]);
+            if (c.clamped)
+                throw Failure(fmt::format("sensor \"{}\": {} {} is outside what the sensor can read ({} to {})",
+                                          sensor.id, kThresholdNames[i], with_unit(format_number(*(*values)[i]),
+                                          unit_of(sensor)), format_number(c.low), format_number(c.high)));
+            raw[i] = c.raw;
+            ctrl = static_cast<uint16_t>(ctrl | (1u << i));
+        }
+        set_thresholds(sensor, ctrl, raw);
+        SensorReading now = fetch_reading(sensor);
+        std::string text = fmt::format("{}: thresholds", sensor.id);
+        Json doc = {{"sensor", sensor.id}, {"unit", unit_of(sensor)}};
+        Json set = Json::object();
+        for (std::size_t i = 0; i < kThresholdNames.size(); ++i) {
+            text += fmt::format(" {} {}", kThresholdNames[i], format_number(now.thresholds[i]));
+            set[kThresholdNames[i]] = number_json(now.thresholds[i]);
+        }
+        doc["thresholds"] = set;
+        print(ctx, text + (unit_of(sensor).empty() ? "" : " (" + unit_of(sensor) + ")") + "\n", doc);
+    });
+}
+
+// sensor NAME set-reading RAW: overrides the reading until reset-sensors,
+// the way operators test their alerts.
+void add_set_reading(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std::string> name) {
+    auto* cmd = sensor_cmd->add_subcommand(
+        "set-reading", "override the sensor's reading with a raw value until `velkdirect reset-sensors`");
+    auto raw = std::make_shared<unsigned>(0);
+    cmd->add_option("raw", *raw, "the raw reading, 0 to 255")->required()->check(CLI::Range(0, 255));
+    add_json_flag(cmd, ctx);
+    on_run(cmd, ctx, [&ctx, name, raw] {
+        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        set_reading(sensor, static_cast<uint16_t>(*raw));
+        SensorReading now = fetch_reading(sensor);
+        print(ctx,
+              fmt::format("{}: reading overridden: raw {} = {}, state {} (until velkdirect reset-sensors)\n",
+                          sensor.id, now.reading, with_unit(format_number(now.value), unit_of(sensor)),
+                          threshold_state_text(now.threshold_state)),
+              Json{{"sensor", sensor.id},
+                   {"reading", now.reading},
+                   {"value", number_json(now.value)},
+                   {"unit", unit_of(sensor)},
+                   {"state", threshold_state_text(now.threshold_state)},
+                   {"overridden", now.overridden()}});
+    });
+}
 
 void add_sensor(CLI::App& app, Context& ctx) {
-    auto* cmd = app.add_subcommand("sensor", "everything about one sensor");
+    auto* cmd = app.add_subcommand("sensor", "everything about one sensor, or set its thresholds or reading");
     auto name = std::make_shared<std::string>();
-    cmd->add_option("sensor", *name, "string id, or #N for logical number N")->required()->check(kSensorName);
+    cmd->add_option("sensor", *name, kSensorHelp)->required()->check(kSensorName);
     add_json_flag(cmd, ctx);
-    on_run(cmd, ctx, [&ctx, name] {
+    add_set_thresholds(cmd, ctx, name);
+    add_set_reading(cmd, ctx, name);
+    // CLI11 runs this after a chosen subcommand's own callback: only plain
+    // `sensor NAME` shows the sensor.
+    cmd->callback([&ctx, cmd, name] {
+        if (!cmd->get_subcommands().empty()) return;
+        ctx.action = [&ctx, name] {
         SensorRef ref = SensorRef::parse(*name);
         Sensor sensor = fetch_sensor(ref);
         if (std::holds_alternative<uint32_t>(ref.name)) {
@@ -38,6 +122,7 @@ void add_sensor(CLI::App& app, Context& ctx) {
         SensorReading reading = fetch_reading(sensor);
         Thresholds normalized = fetch_normalized_thresholds(sensor);
         print(ctx, sensor_details(sensor, reading, normalized), sensor_details_json(sensor, reading, normalized));
+        };
     });
 }
 
@@ -49,25 +134,36 @@ void add_convert(CLI::App& app, Context& ctx) {
         std::optional<float> normal;
     };
     auto args = std::make_shared<Args>();
-    cmd->add_option("sensor", args->sensor, "the sensor's string id")->required();
+    cmd->add_option("sensor", args->sensor, kSensorHelp)->required()->check(kSensorName);
     auto* raw = cmd->add_option("--raw", args->raw, "a raw reading (0 to 255)")->check(CLI::Range(0, 255));
-    auto* normal = cmd->add_option("--normal", args->normal, "a normalized value");
+    auto* normal = cmd->add_option("--normal", args->normal,
+                                   "a normalized value, in the sensor's unit; one beyond what the sensor can read "
+                                   "gives raw 0 or 255, and the output says it was clamped");
     raw->excludes(normal);
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, args] {
         if (!args->raw && !args->normal) throw CLI::RequiredError("--raw or --normal");
-        Json doc = {{"sensor", args->sensor}};
+        Sensor sensor = fetch_sensor(SensorRef::parse(args->sensor));
+        std::string unit = unit_of(sensor);
+        Json doc = {{"sensor", sensor.id}, {"unit", unit}};
         std::string text;
         if (args->raw) {
-            float normal = convert_raw_to_normal(args->sensor, static_cast<uint8_t>(*args->raw));
+            float value = convert_raw_to_normal(sensor.id, static_cast<uint8_t>(*args->raw));
             doc["raw"] = *args->raw;
-            doc["normal"] = std::stod(format_number(normal));
-            text = fmt::format("raw {} = {}\n", *args->raw, format_number(normal));
+            doc["normal"] = number_json(value);
+            text = fmt::format("raw {} = {}\n", *args->raw, with_unit(format_number(value), unit));
         } else {
-            uint8_t raw_value = convert_normal_to_raw(args->sensor, *args->normal);
-            doc["normal"] = std::stod(format_number(*args->normal));
-            doc["raw"] = raw_value;
-            text = fmt::format("{} = raw {}\n", format_number(*args->normal), raw_value);
+            Conversion c = convert_to_raw(sensor, *args->normal);
+            doc["normal"] = number_json(*args->normal);
+            doc["raw"] = c.raw;
+            doc["clamped"] = c.clamped;
+            text = fmt::format("{} = raw {}\n", with_unit(format_number(*args->normal), unit), c.raw);
+            if (c.clamped) {
+                doc["range"] = {{"low", number_json(c.low)}, {"high", number_json(c.high)}};
+                text += fmt::format("note: clamped: the sensor reads {} to {}; raw {} is {}\n",
+                                    format_number(c.low), with_unit(format_number(c.high), unit), c.raw,
+                                    with_unit(format_number(c.back), unit));
+            }
         }
         print(ctx, text, doc);
     });
@@ -79,22 +175,27 @@ void add_poll(CLI::App& app, Context& ctx) {
 
     auto sensor = std::make_shared<std::string>();
     auto* enable = poll->add_subcommand("enable", "start polling a sensor");
-    enable->add_option("sensor", *sensor, "string id, or #N")->required()->check(kSensorName);
-    on_run(enable, ctx, [sensor] {
+    enable->add_option("sensor", *sensor, kSensorHelp)->required()->check(kSensorName);
+    add_json_flag(enable, ctx);
+    on_run(enable, ctx, [&ctx, sensor] {
         Sensor s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = enable_polling(s);
-        fmt::print("{}: polled every {} ms (generation {})\n", s.id, answer.poll_word, answer.poll_short);
+        // The generation on a line of its own: `poll disable --generation` takes it.
+        print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.poll_word, answer.poll_short),
+              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"generation", answer.poll_short}});
     });
 
     auto* disable = poll->add_subcommand("disable", "stop polling a sensor");
     auto generation = std::make_shared<uint16_t>(0);
-    disable->add_option("sensor", *sensor, "string id, or #N")->required()->check(kSensorName);
+    disable->add_option("sensor", *sensor, kSensorHelp)->required()->check(kSensorName);
     disable->add_option("--generation", *generation,
                         "only if polling is still in the generation that enabling printed (default: any)");
-    on_run(disable, ctx, [sensor, generation] {
+    add_json_flag(disable, ctx);
+    on_run(disable, ctx, [&ctx, sensor, generation] {
         Sensor s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = disable_polling(s, *generation);
-        fmt::print("{}: polling stopped (it was every {} ms)\n", s.id, answer.poll_word);
+        print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.poll_word),
+              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"polling", false}});
     });
 
     auto* state = poll->add_subcommand("state", "show daemon-wide polling, or turn it on or off");
@@ -104,7 +205,7 @@ void add_poll(CLI::App& app, Context& ctx) {
     on_run(state, ctx, [&ctx, wanted] {
         if (!wanted->empty()) {
             set_poll_state(*wanted == "on");
-            fmt::print("daemon-wide polling {}\n", *wanted);
+            print(ctx, fmt::format("daemon-wide polling {}\n", *wanted), Json{{"polling", *wanted == "on"}});
             return;
         }
         // No call reads it directly; every sensor's reading carries it.
@@ -118,9 +219,10 @@ void add_poll(CLI::App& app, Context& ctx) {
 void add_reset(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("reset-sensors",
                                    "drop reading overrides, restore thresholds and polling of every sensor");
-    on_run(cmd, ctx, [] {
+    add_json_flag(cmd, ctx);
+    on_run(cmd, ctx, [&ctx] {
         reset_sensors();
-        fmt::print("every sensor is back to its described state\n");
+        print(ctx, "every sensor is back to its described state\n", Json{{"reset", true}});
     });
 }
 

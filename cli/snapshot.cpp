@@ -113,6 +113,7 @@ std::string description_file(const PlatformCapture& capture, const std::string& 
     w.key("name", toml_string(capture.names.name));
     w.key("model", toml_string(capture.names.model));
     w.key("lead_byte", std::to_string(capture.names.lead_byte));
+    if (!capture.polling) w.key("polling", "false"); // daemon-wide polling was off
 
     for (const auto& [fru, data] : capture.frus) {
         w.entry("fru");
@@ -128,7 +129,12 @@ std::string description_file(const PlatformCapture& capture, const std::string& 
         w.key("name", toml_string(ind.name));
         w.object(ind);
         if (!ind.modes.empty()) w.key("modes", fmt::format("[{}]", fmt::join(ind.modes, ", ")));
-        w.key("mode", std::to_string(mode));
+        // A mode set for a while is not the indicator's mode: it keeps the
+        // one it returns to, and the timed one is noted.
+        if (ind.timed)
+            w.comment(fmt::format("mode {} ({}) was set for a while, with {} s left at capture", mode,
+                                  mode_name(mode), ind.timed->seconds_left));
+        w.key("mode", std::to_string(ind.timed ? ind.timed->lasting_mode : mode));
     }
     for (const Component& c : capture.components) {
         w.entry("component");

@@ -47,7 +47,9 @@ std::string threshold_list(const Thresholds& thresholds) {
     return out;
 }
 
+// With polling off daemon-wide no sensor is polled, whatever its own setting.
 std::string polling_text(const SensorReading& r) {
+    if (!r.daemon_polling()) return "off (daemon-wide)";
     return r.polled() ? fmt::format("{} ms", r.poll_interval_ms) : "off";
 }
 
@@ -201,7 +203,13 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
     d.add("hysteresis", fmt::format("+{} -{} (raw counts)", r.hysteresis_positive, r.hysteresis_negative));
     d.add("conversion", fmt::format("normal = {} * raw + {}", format_number(s.m), format_number(s.b)));
     std::string polling = r.polled() ? fmt::format("every {} ms", r.poll_interval_ms) : "off";
-    d.add("polling", fmt::format("{}, daemon-wide polling {}", polling, r.daemon_polling() ? "on" : "off"));
+    if (!r.daemon_polling())
+        polling = r.polled() ? fmt::format("off: daemon-wide polling is off (every {} ms when it is on)",
+                                           r.poll_interval_ms)
+                             : "off, and daemon-wide polling is off";
+    else
+        polling += ", daemon-wide polling on";
+    d.add("polling", polling);
     d.add("overridden", yes_no(r.overridden()));
     return d.render();
 }
@@ -209,7 +217,11 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
 std::string indicator_table(const std::vector<IndicatorRow>& rows) {
     Table table({{"NAME"}, {"PATH"}, {"MODE"}, {"ACCEPTS"}, {"PROPERTIES"}});
     for (const auto& [ind, mode] : rows)
-        table.add({ind.name, ind.path, fmt::format("{} ({})", mode, mode_name(mode)),
+        table.add({ind.name, ind.path,
+                   ind.timed ? fmt::format("{} ({}) for {} s more, then {} ({})", mode, mode_name(mode),
+                                           ind.timed->seconds_left, ind.timed->lasting_mode,
+                                           mode_name(ind.timed->lasting_mode))
+                             : fmt::format("{} ({})", mode, mode_name(mode)),
                    fmt::format("{}", fmt::join(ind.modes, ",")), format_properties(ind.properties)});
     return table.render();
 }

@@ -17,6 +17,7 @@ struct Call {
     std::string_view subject; // the object named by the call, if any
     int status = 0;
     std::vector<uint8_t> bytes; // FRU data answered by the call
+    std::vector<velkfe_ind_attr> indicators; // indicator records with their running state
 
     // Lookups by name, path or number. Each returns 0 and the object's index,
     // or a status: unknown object, or a fault attached to the object (whose

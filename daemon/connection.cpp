@@ -108,7 +108,7 @@ bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
         return io.reply_error(PROC_UNAVAIL);
     }
     std::shared_ptr<Platform> platform = platforms.get();
-    Call call{*platform, static_cast<int>(body.cb_proc), {}, 0, {}};
+    Call call{*platform, static_cast<int>(body.cb_proc), {}, 0, {}, {}};
     auto started = SteadyClock::now();
     bool sent = entry->serve(call, io);
     if (log_enabled(LogLevel::request)) {

@@ -97,6 +97,7 @@ struct Description {
     std::vector<ComponentDesc> components;
     std::vector<AssociationDesc> associations;
     std::vector<FaultDesc> faults;
+    bool polling = true; // daemon-wide polling at start and after a reset
 };
 
 // Limits the loader enforces.

@@ -20,6 +20,7 @@
 
 #include <toml++/toml.h>
 
+#include "fru_areas.h"
 #include "procedure_names.h"
 #include "status.h"
 
@@ -210,12 +211,15 @@ public:
         Description out;
         out.source = source_;
         Reader top(source_, root, "");
-        Reader platform = top.nested("platform");
-        platform.set_context("platform");
-        out.names.name = platform.string("name", platform.need("name"));
-        out.names.model = platform.string("model", platform.need("model"));
-        out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
-        platform.finish();
+        attempt([&] {
+            Reader platform = top.nested("platform");
+            platform.set_context("platform");
+            out.names.name = platform.string("name", platform.need("name"));
+            out.names.model = platform.string("model", platform.need("model"));
+            out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
+            out.polling = platform.boolean_or("polling", true);
+            platform.finish();
+        });
 
         each(top, "fru", [&](Reader& r) { out.frus.push_back(fru(r)); });
         each(top, "sensor", [&](Reader& r) { out.sensors.push_back(sensor(r)); });
@@ -227,9 +231,28 @@ public:
         });
         each(top, "association", [&](Reader& r) { out.associations.push_back(association(r)); });
         each(top, "fault", [&](Reader& r) { out.faults.push_back(fault(r)); });
-        top.finish();
+        attempt([&] { top.finish(); });
         return out;
     }
+
+    // Every problem found so far, in file order within each kind of object.
+    const std::vector<std::string>& problems() const { return problems_; }
+
+    // Runs `read`; a problem it finds is noted and reading goes on with the
+    // next object, up to kMaxLoadProblems.
+    template <typename Read>
+    void attempt(Read&& read) {
+        try {
+            read();
+        } catch (const LoadError& e) {
+            note(e.what());
+        }
+    }
+    void note(std::string problem) {
+        problems_.push_back(std::move(problem));
+        if (problems_.size() >= kMaxLoadProblems) throw TooManyProblems{};
+    }
+    struct TooManyProblems {};
 
 private:
     // Runs `read` over every table of the array of tables `key`.
@@ -237,19 +260,23 @@ private:
     void each(Reader& top, std::string_view key, Read&& read) {
         const toml::node* node = top.find(key);
         if (node == nullptr) return;
-        const toml::array& items = top.array(key, *node);
-        if (items.size() > kMaxObjectsOfAKind)
-            top.fail_at(items[kMaxObjectsOfAKind].source(),
-                        fmt::format("more than {} [[{}]] tables", kMaxObjectsOfAKind, key));
-        std::size_t index = 0;
-        for (const toml::node& item : items) {
-            std::string context = fmt::format("{} #{}", key, ++index);
-            if (!item.is_table())
-                Reader(source_, top.raw(), context).fail_at(item.source(), fmt::format("must be a table, not {}", type_name(item)));
-            Reader reader(source_, *item.as_table(), context);
-            read(reader);
-            reader.finish();
-        }
+        attempt([&] {
+            const toml::array& items = top.array(key, *node);
+            if (items.size() > kMaxObjectsOfAKind)
+                top.fail_at(items[kMaxObjectsOfAKind].source(),
+                            fmt::format("more than {} [[{}]] tables", kMaxObjectsOfAKind, key));
+            std::size_t index = 0;
+            for (const toml::node& item : items) {
+                std::string context = fmt::format("{} #{}", key, ++index);
+                attempt([&] {
+                    if (!item.is_table())
+                        Reader(source_, top.raw(), context).fail_at(item.source(), fmt::format("must be a table, not {}", type_name(item)));
+                    Reader reader(source_, *item.as_table(), context);
+                    read(reader);
+                    reader.finish();
+                });
+            }
+        });
     }
 
     void object_info(Reader& r, ObjectInfo& info, const char* what) {
@@ -287,6 +314,15 @@ private:
         if (hex && file) r.fail("give either 'data' or 'data_file', not both");
         if (hex) fru.data = parse_hex(r, *hex);
         if (file) fru.data = read_data_file(r, *file);
+        FruAreas areas = fru_areas(r);
+        if (!areas.empty()) {
+            if (hex || file) r.fail("give the areas (chassis, board, product) or 'data' or 'data_file', not both");
+            try {
+                fru.data = build_fru_image(areas);
+            } catch (const std::invalid_argument& e) {
+                r.fail(e.what());
+            }
+        }
         if (fru.data.size() > kMaxFruData)
             r.fail(fmt::format("data area too large: {} bytes, at most {}", fru.data.size(), kMaxFruData));
         if (const toml::node* size = r.find("size")) {
@@ -302,6 +338,77 @@ private:
             r.fail(fmt::format("the FRUs' data areas add up to more than {} bytes", kMaxTotalFruData));
         fru.writable = r.boolean_or("writable", false);
         return fru;
+    }
+
+    // The chassis, board and product areas of a FRU given as fields; velkd-sim
+    // builds the bytes. Every text field is optional (empty by default).
+    FruAreas fru_areas(Reader& r) {
+        FruAreas areas;
+        auto text = [](Reader& a, const char* key) { return a.string_or(key, ""); };
+        auto extra = [](Reader& a) {
+            std::vector<std::string> out;
+            if (const toml::node* node = a.find("extra"))
+                for (const toml::node& item : a.array("extra", *node)) out.push_back(a.string("extra", item));
+            return out;
+        };
+        if (r.find("chassis")) {
+            Reader a = r.nested("chassis");
+            ChassisArea c;
+            c.type = static_cast<uint8_t>(a.integer_or("type", 0, 255, c.type));
+            c.part_number = text(a, "part_number");
+            c.serial = text(a, "serial");
+            c.extra = extra(a);
+            a.finish();
+            areas.chassis = std::move(c);
+        }
+        if (r.find("board")) {
+            Reader a = r.nested("board");
+            BoardArea b;
+            b.language = static_cast<uint8_t>(a.integer_or("language", 0, 255, 0));
+            if (const toml::node* date = a.find("mfg_date")) b.mfg_minutes = mfg_minutes(a, *date);
+            b.manufacturer = text(a, "manufacturer");
+            b.product = text(a, "product");
+            b.serial = text(a, "serial");
+            b.part_number = text(a, "part_number");
+            b.file_id = text(a, "file_id");
+            b.extra = extra(a);
+            a.finish();
+            areas.board = std::move(b);
+        }
+        if (r.find("product")) {
+            Reader a = r.nested("product");
+            ProductArea p;
+            p.language = static_cast<uint8_t>(a.integer_or("language", 0, 255, 0));
+            p.manufacturer = text(a, "manufacturer");
+            p.name = text(a, "name");
+            p.part_number = text(a, "part_number");
+            p.version = text(a, "version");
+            p.serial = text(a, "serial");
+            p.asset_tag = text(a, "asset_tag");
+            p.file_id = text(a, "file_id");
+            p.extra = extra(a);
+            a.finish();
+            areas.product = std::move(p);
+        }
+        return areas;
+    }
+
+    // A TOML date or date-time (UTC unless it carries an offset), from
+    // 1996-01-01 00:01 on, in minutes as the board area keeps it.
+    uint32_t mfg_minutes(Reader& a, const toml::node& node) {
+        int64_t minutes = 0;
+        if (const auto* dt = node.as_date_time()) {
+            const toml::date_time& v = dt->get();
+            minutes = fru_minutes(v.date.year, v.date.month, v.date.day, v.time.hour, v.time.minute);
+            if (v.offset) minutes -= v.offset->minutes;
+        } else if (const auto* d = node.as_date()) {
+            minutes = fru_minutes(d->get().year, d->get().month, d->get().day, 0, 0);
+        } else {
+            a.fail_at(node.source(), fmt::format("'mfg_date' must be a date or date-time, not {}", type_name(node)));
+        }
+        if (minutes < 1 || minutes > 0xFFFFFF)
+            a.fail_at(node.source(), "'mfg_date' must lie between 1996-01-01 00:01 and 2027-11-24 (UTC)");
+        return static_cast<uint32_t>(minutes);
     }
 
     std::vector<uint8_t> parse_hex(Reader& r, const toml::node& node) {
@@ -514,8 +621,8 @@ public:
         for (const auto& f : d.frus) add(f, f.name);
         for (const auto& [object, where] : fault_objects_)
             if (!object.empty() && !known.contains(object))
-                throw LoadError(fmt::format("{}:{}:{}: fault: 'object' \"{}\" is no sensor, indicator or FRU",
-                                            source_, where.begin.line, where.begin.column, object));
+                note(fmt::format("{}:{}:{}: fault: 'object' \"{}\" is no sensor, indicator or FRU", source_,
+                                 where.begin.line, where.begin.column, object));
     }
 
 private:
@@ -529,6 +636,7 @@ private:
     UniqueSet<EntityKey> association_keys_{"association entity"};
     std::vector<std::pair<std::string, toml::source_region>> fault_objects_;
     std::size_t total_fru_data_ = 0;
+    std::vector<std::string> problems_;
 };
 
 } // namespace
@@ -543,9 +651,19 @@ Description load_description_text(std::string_view text, const std::string& sour
                                     e.description()));
     }
     Loader loader(source, base_dir);
-    Description description = loader.load(root);
-    loader.check_fault_objects(description);
-    return description;
+    Description description;
+    bool cut_short = false;
+    try {
+        description = loader.load(root);
+        loader.check_fault_objects(description);
+    } catch (const Loader::TooManyProblems&) {
+        cut_short = true;
+    }
+    std::vector<std::string> problems = loader.problems();
+    if (problems.empty()) return description;
+    std::string all = fmt::format("{}", fmt::join(problems, "\n"));
+    if (cut_short) all += fmt::format("\n{}: stopped after {} problems", source, kMaxLoadProblems);
+    throw LoadError(all, std::move(problems), cut_short);
 }
 
 Description load_description_file(const std::filesystem::path& file) {

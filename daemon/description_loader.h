@@ -7,16 +7,32 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "description.h"
 
 namespace velkd {
 
-// what() is "file:line:column: problem", ready for the log.
+// what() is "file:line:column: problem", ready for the log; a file with
+// several problems gives one such line for each (at most kMaxLoadProblems),
+// and problems() lists them one by one.
 class LoadError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit LoadError(const std::string& problem) : std::runtime_error(problem), problems_{problem} {}
+    LoadError(const std::string& all, std::vector<std::string> problems, bool cut_short)
+        : std::runtime_error(all), problems_(std::move(problems)), cut_short_(cut_short) {}
+    const std::vector<std::string>& problems() const { return problems_; }
+    // The loader stopped at kMaxLoadProblems; there may be more.
+    bool cut_short() const { return cut_short_; }
+
+private:
+    std::vector<std::string> problems_;
+    bool cut_short_ = false;
 };
+
+// The loader reads on after a problem, object by object, and gives up after
+// this many.
+inline constexpr std::size_t kMaxLoadProblems = 50;
 
 Description load_description_file(const std::filesystem::path& file);
 

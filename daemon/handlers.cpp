@@ -1,7 +1,9 @@
 #include "handlers.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "procedure_names.h"
@@ -112,17 +114,36 @@ int handle<VELKD_GET_SENSOR_ATTRS>(Call& call, NoArg&, sensor_attrs_res& res) {
     return kOk;
 }
 
+// An indicator's record as described, with its first four bytes (opaque0)
+// telling a mode set for a duration apart: byte 0 is 1 while such a mode
+// runs, byte 1 the mode it returns to, bytes 2 and 3 the whole seconds left
+// (rounded up, at most 65535; host byte order). All four are 0 otherwise.
+void add_indicator_record(Call& call, std::size_t i) {
+    velkfe_ind_attr record = call.platform.wire().indicators[i]; // strings stay the platform's
+    if (auto timed = call.platform.indicator_timed_mode(i)) {
+        auto seconds = std::min<int64_t>((timed->left.count() + 999) / 1000, 0xFFFF);
+        uint16_t left = static_cast<uint16_t>(seconds);
+        record.block[0] = 1;
+        record.block[1] = timed->lasting_mode;
+        std::memcpy(record.block + 2, &left, sizeof left);
+    }
+    call.indicators.push_back(record);
+}
+
 template <>
 int handle<VELKD_GET_IND_ATTR>(Call& call, char*& name, indicator_attrs_res& res) {
     std::size_t i = 0;
     int status = call.indicator(name, i);
-    if (status == 0) answer_one(call.platform.wire().indicators, i, res.count, res.items);
-    return status;
+    if (status != 0) return status;
+    add_indicator_record(call, i);
+    answer_one(call.indicators, 0, res.count, res.items);
+    return kOk;
 }
 
 template <>
 int handle<VELKD_GET_IND_ATTRS>(Call& call, NoArg&, indicator_attrs_res& res) {
-    answer_all(call.platform.wire().indicators, res.count, res.items);
+    for (std::size_t i = 0; i < call.platform.wire().indicators.size(); ++i) add_indicator_record(call, i);
+    answer_all(call.indicators, res.count, res.items);
     return kOk;
 }
 

@@ -1,6 +1,7 @@
 // velkd-sim: serves a described platform over the management daemon's RPC
 // protocol. See README.md.
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "default_platform.h"
 #include "description_loader.h"
+#include "exit_codes.h"
 #include "fru_store.h"
 #include "log.h"
 #include "server.h"
@@ -17,9 +19,9 @@
 
 namespace {
 
-constexpr int kExitBadDescription = 1;
-constexpr int kExitNoSocket = 2;
-constexpr int kExitUsage = 3;
+constexpr int kExitBadDescription = velk::exit_code::failed;
+constexpr int kExitNoSocket = velk::exit_code::socket_busy;
+constexpr int kExitUsage = velk::exit_code::usage;
 
 velkd::Description load(const std::string& config) {
     if (config.empty())
@@ -32,6 +34,7 @@ velkd::Description load(const std::string& config) {
 
 int main(int argc, char** argv) {
     CLI::App app{"velkd-sim: a simulated platform management daemon"};
+    app.footer(std::string(velk::exit_code::table));
     std::string config;
     std::string state_dir;
     std::string socket_path = VELKD_SOCKET_PATH;
@@ -59,7 +62,9 @@ int main(int argc, char** argv) {
     app.add_option("--max-connections-per-user", options.max_connections_per_user,
                    "connections open at once from one user; newer ones are closed")
         ->check(CLI::Range(1, 65536))->capture_default_str();
-    app.add_flag("--check", check_only, "load the description, report problems and exit");
+    app.add_flag("--check", check_only,
+                 "load the description and exit: every problem on a line of its own (up to 50), or \"ok\" "
+                 "with a count of each kind of object");
     app.add_flag("--print-default", print_default, "print the built-in description and exit");
     try {
         app.parse(argc, argv);
@@ -80,11 +85,27 @@ int main(int argc, char** argv) {
     try {
         if (!state_dir.empty()) store = std::make_unique<velkd::FruStore>(state_dir);
         platform = std::make_shared<velkd::Platform>(load(config), store.get());
+    } catch (const velkd::LoadError& e) {
+        // Every problem on a line of its own, and how many there were.
+        for (const std::string& problem : e.problems()) velkd::log(velkd::LogLevel::info, "error: {}", problem);
+        if (check_only)
+            velkd::log(velkd::LogLevel::info, "{} problem{} found{}", e.problems().size(),
+                       e.problems().size() == 1 ? "" : "s",
+                       e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : "");
+        return kExitBadDescription;
     } catch (const std::exception& e) {
         velkd::log(velkd::LogLevel::info, "error: {}", e.what());
         return kExitBadDescription;
     }
-    if (check_only) return 0;
+    if (check_only) {
+        const velkd::Description& d = platform->description();
+        std::string summary = fmt::format(
+            "ok: {}: platform \"{}\", {} FRUs, {} sensors, {} indicators, {} components, {} associations, {} faults\n",
+            d.source, d.names.name, d.frus.size(), d.sensors.size(), d.indicators.size(), d.components.size(),
+            d.associations.size(), d.faults.size());
+        std::fwrite(summary.data(), 1, summary.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitBadDescription;
+    }
 
     velkd::block_daemon_signals();
     try {

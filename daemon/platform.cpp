@@ -122,6 +122,7 @@ Platform::Platform(Description description, const FruStore* store)
     fru_names_ = name_index(d.frus, [](const FruDesc& f) { return std::string_view(f.name); });
     for (std::size_t i = 0; i < d.sensors.size(); ++i) sensor_numbers_.emplace(d.sensors[i].number, i);
 
+    polling_running_ = d.polling;
     for (const SensorDesc& s : d.sensors)
         sensors_.push_back(SensorState{ReadingSource(s.reading), {}, {}, s.thresholds, s.hysteresis, s.polling, 0});
     for (std::size_t i = 0; i < sensors_.size(); ++i) update_hold_locked(i);
@@ -258,7 +259,7 @@ int Platform::set_poll_state(uint8_t state) {
 
 void Platform::reset_sensors() {
     std::lock_guard lock(mutex_);
-    polling_running_ = true;
+    polling_running_ = description_.polling;
     for (std::size_t i = 0; i < sensors_.size(); ++i) {
         const SensorDesc& d = description_.sensors[i];
         SensorState& s = sensors_[i];
@@ -282,6 +283,15 @@ uint8_t Platform::indicator_mode_locked(std::size_t i) {
 uint8_t Platform::indicator_mode(std::size_t i) {
     std::lock_guard lock(mutex_);
     return indicator_mode_locked(i);
+}
+
+std::optional<Platform::TimedMode> Platform::indicator_timed_mode(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    indicator_mode_locked(i); // a mode whose time has run out ends here
+    const IndicatorState& ind = indicators_[i];
+    if (!ind.temporary) return std::nullopt;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(ind.until - Clock::now());
+    return TimedMode{ind.mode, std::max(left, std::chrono::milliseconds(0))};
 }
 
 int Platform::set_indicator_mode(std::size_t i, uint8_t mode, uint32_t duration_ms) {

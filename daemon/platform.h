@@ -76,6 +76,13 @@ public:
     // A duration (milliseconds) other than 0 returns to the present permanent
     // mode when it has passed.
     int set_indicator_mode(std::size_t indicator, uint8_t mode, uint32_t duration_ms);
+    // A mode set for a duration that is still running: the mode the
+    // indicator returns to and the time left.
+    struct TimedMode {
+        uint8_t lasting_mode;
+        std::chrono::milliseconds left;
+    };
+    std::optional<TimedMode> indicator_timed_mode(std::size_t indicator);
 
     // ---- FRU data -------------------------------------------------------------
     int read_fru(std::size_t fru, uint32_t offset, uint32_t length, std::vector<uint8_t>& out);

@@ -6,9 +6,34 @@
  * the caller owns and closes the connection. The library keeps no state.
  *
  * Return convention: 0 is success, -1 a local failure (daemon unreachable,
- * RPC failure, memory exhausted), any other value is the daemon's own status,
- * passed on unchanged. Outputs are written only when the result is 0, except
- * that list queries write the count before they allocate the array.
+ * RPC failure, memory exhausted, a null argument), any other value is the
+ * daemon's own status, passed on unchanged. A daemon that answers -1 itself
+ * cannot be told from a local failure.
+ *
+ * Null pointers: every name and every output pointer must be non-null. A
+ * null one makes the function return -1 at once, before it connects, and
+ * nothing is sent or written. (The exceptions are stated where they apply:
+ * the FRU buffers may be null when their length is 0.)
+ *
+ * Outputs after a failure: when the result is not 0, outputs keep what they
+ * held before the call, with these exceptions, all after the daemon answered
+ * status 0 but the library could not copy the answer (memory exhausted,
+ * result -1):
+ *   - list queries (..._attrs, velkdirectfe_get_entity_associations) have
+ *     stored the daemon's count in *count and null in the array pointer;
+ *   - single queries (..._attr, ..._attr_by_logical_num,
+ *     velkdirectfe_get_entity_association) and
+ *     velkdirectfe_logical_num_to_strid may have stored null in their
+ *     pointer;
+ *   - velkdirectfe_get_platform_names may have stored null in name1, or in
+ *     name1 and name2 (lead_byte keeps its value).
+ * Nothing a failed call stored needs to be released, and no pointer a
+ * failed call stored points to memory.
+ *
+ * Units and meanings: the library carries every value without interpreting
+ * it; the daemon defines them. The meanings given below are those of the
+ * daemon that ships with this library (velkd-sim, see its README), which
+ * follow the usual conventions of platform management.
  *
  * Ownership: records, lists and strings handed out come from malloc and
  * belong to the caller. Release record arrays with the plural free function
@@ -180,35 +205,57 @@ VELKDIRECTFE_API int velkdirectfe_logical_num_to_strid(int handle, int logical_n
 
 /* ---- Sensor values, data and thresholds -------------------------------- */
 
+/* Thresholds, wherever six of them appear (the thresholds array below,
+ * velkdirectfe_get_normalized_thresholds, bits 0 to 5 of
+ * pollctrl_thresh_t.ctrl), come in this order:
+ *   [0] lower non-recoverable  [1] lower critical  [2] lower non-critical
+ *   [3] upper non-critical     [4] upper critical  [5] upper non-recoverable
+ * They are normalized values, in the sensor's unit (the daemon gives the
+ * unit as the sensor's "unit" property). */
+
+/* The full reading of one sensor. */
 typedef struct velkdirectfe_sensor_data {
-    uint16_t reading;
-    float normal_value;
-    int32_t byte1;              /* 0 to 255 */
-    uint16_t word1;
-    int32_t byte2;              /* 0 to 255 */
-    int32_t byte3;              /* 0 to 255 */
-    uint16_t word2;
-    float thresholds[6];
+    uint16_t reading;           /* the raw reading (0 to 255 with velkd-sim) */
+    float normal_value;         /* the reading in the sensor's unit */
+    int32_t byte1;              /* 0 to 255: threshold state, bit i set when the
+                                   reading is at or beyond threshold [i] */
+    uint16_t word1;             /* hysteresis in raw counts: positive in the
+                                   high byte, negative in the low byte */
+    int32_t byte2;              /* 0 to 255: flags, bit 0 the sensor is polled,
+                                   bit 1 daemon-wide polling runs, bit 2 the
+                                   reading is overridden */
+    int32_t byte3;              /* 0 to 255: the sensor's type */
+    uint16_t word2;             /* polling interval in milliseconds */
+    float thresholds[6];        /* normalized, in the order above */
 } velkdirectfe_sensor_data_t;
 
-/* Reading and normalized value of one sensor, by string id or number. */
+/* Raw reading and normalized value of one sensor, by string id or logical
+ * number. Both outputs are written on success only. */
 VELKDIRECTFE_API int velkdirectfe_get_sensor_vals(int handle, const char *sensor,
                                                   uint16_t *reading, float *normal_value);
 VELKDIRECTFE_API int velkdirectfe_get_sensor_vals_by_logical_num(int handle, uint32_t logical_num,
                                                                  uint16_t *reading,
                                                                  float *normal_value);
-/* The full reading record of one sensor into the caller's *data; 0 on success. */
+/* The full reading record of one sensor into the caller's *data (every
+ * field on success; untouched otherwise). */
 VELKDIRECTFE_API int velkdirectfe_get_sensor_data(int handle, const char *sensor,
                                                   velkdirectfe_sensor_data_t *data);
 VELKDIRECTFE_API int velkdirectfe_get_sensor_data_by_logical_num(int handle, uint32_t logical_num,
                                                                  velkdirectfe_sensor_data_t *data);
-/* The six normalized thresholds into the caller's thresholds[0..5]. */
+/* The six normalized thresholds of the sensor with logical number sensor_num
+ * into the caller's thresholds[0..5], in the order above; untouched unless
+ * the result is 0. */
 VELKDIRECTFE_API int velkdirectfe_get_normalized_thresholds(int handle, int sensor_num,
                                                             float *thresholds);
 
 /* ---- Sensor control and polling ---------------------------------------- */
 
-/* Threshold settings of one sensor; sent exactly as the caller fills it. */
+/* Threshold settings of one sensor; sent exactly as the caller fills it.
+ * With velkd-sim: bit i (0 to 5) of ctrl sets threshold [i] (order above)
+ * to the raw value val(i+1), converted to the normalized value; bit 6 sets
+ * the positive hysteresis to val7 and bit 7 the negative one to val8 (raw
+ * counts); other bits, or thresholds that would decrease from one to the
+ * next, are refused and nothing changes. */
 typedef struct pollctrl_thresh {
     uint32_t sensor_num;
     uint16_t ctrl;
@@ -222,17 +269,29 @@ typedef struct pollctrl_thresh {
     uint8_t val8;
 } pollctrl_thresh_t;
 
-/* The setters return the daemon's answer: 0 on success. */
+/* The setters return the daemon's answer: 0 on success. thresh_vals must
+ * not be null. */
 VELKDIRECTFE_API int velkdirectfe_set_threshold_vals_internal(int handle, pollctrl_thresh_t *thresh_vals);
+/* Overrides the sensor's reading with the raw value reading (0 to 255 with
+ * velkd-sim) until velkdirectfe_reset_all_sensors_state. */
 VELKDIRECTFE_API int velkdirectfe_set_sensor_reading(int handle, uint32_t sensor_num, uint16_t reading);
-/* Writes the daemon's poll_word and poll_short for the sensor. */
+/* Starts polling the sensor. On success writes *poll_word (the polling
+ * interval in milliseconds) and *poll_short (the polling generation, which
+ * changes with every enable); both untouched otherwise. */
 VELKDIRECTFE_API int velkdirectfe_enable_sensor_polling(int handle, uint32_t sensor_num,
                                                         uint32_t *poll_word, uint16_t *poll_short);
-/* Sends *poll_short (as enabling returned it) and writes only *poll_word. */
+/* Stops polling the sensor. Sends *poll_short, read once after the
+ * connection is made (never when no connection could be made): the
+ * generation that enabling returned, or 0 for "whatever the generation";
+ * velkd-sim refuses a stale generation with status 7. On success writes only
+ * *poll_word (the interval that was in force); *poll_short is never written. */
 VELKDIRECTFE_API int velkdirectfe_disable_sensor_polling(int handle, uint32_t sensor_num,
                                                          uint32_t *poll_word,
                                                          const uint16_t *poll_short);
+/* Daemon-wide polling: 0 stops polling of every sensor, 1 starts it again. */
 VELKDIRECTFE_API int velkdirectfe_set_poll_state(int handle, uint8_t poll_state);
+/* Drops every reading override and restores the described thresholds,
+ * hysteresis and polling of every sensor; daemon-wide polling starts. */
 VELKDIRECTFE_API int velkdirectfe_reset_all_sensors_state(int handle);
 
 /* ---- Entity associations ----------------------------------------------- */
@@ -262,7 +321,11 @@ VELKDIRECTFE_API int velkdirectfe_get_entity_associations(int handle, uint32_t *
 VELKDIRECTFE_API int velkdirectfe_free_entity_associations(int handle, uint32_t count,
                                                            velkdirectfe_entity_assoc_t *assocs);
 
-/* ---- Reading conversions ----------------------------------------------- */
+/* ---- Reading conversions -----------------------------------------------
+ * A raw byte to the normalized value in the sensor's unit, or back. The
+ * daemon holds the conversion (velkd-sim: normal = m * raw + b, and the raw
+ * value is rounded and clamped to 0..255, so a value beyond the range gives
+ * 0 or 255). The output is written on success only. */
 
 VELKDIRECTFE_API int velkdirectfe_convert_normal_to_raw(int handle, const char *sensor,
                                                         float normal_value, uint8_t *raw_value);
@@ -271,21 +334,32 @@ VELKDIRECTFE_API int velkdirectfe_convert_raw_to_normal(int handle, const char *
 
 /* ---- Indicator modes --------------------------------------------------- */
 
-/* Stores the indicator's mode (0 to 255) in *mode. */
+/* Modes are bytes; by convention 0 off, 1 on, 2 slow blink, 3 fast blink.
+ * Each indicator accepts only its own set (velkd-sim: status 3 otherwise).
+ * Stores the indicator's mode (0 to 255) in *mode, on success only. */
 VELKDIRECTFE_API int velkdirectfe_get_indicator_mode(int handle, const char *indicator, int32_t *mode);
 VELKDIRECTFE_API int velkdirectfe_set_indicator_mode(int handle, const char *indicator, uint8_t mode);
-/* As above; the daemon returns to the previous mode after duration. */
+/* As above for duration milliseconds; then the indicator returns to the
+ * mode it had before (the last mode set without a duration). A duration of
+ * 0 is exactly velkdirectfe_set_indicator_mode: the mode is set for good and
+ * a pending return is cancelled. */
 VELKDIRECTFE_API int velkdirectfe_set_indicator_mode_for_duration(int handle, const char *indicator,
                                                                   uint8_t mode, uint32_t duration);
 
 /* ---- FRU direct access ------------------------------------------------- */
 
-/* Reads up to length bytes at offset into buffer (room for length bytes) and
- * their number into *read_len. An answer longer than length fails with -1. */
+/* Reads up to length bytes at offset into buffer (room for length bytes;
+ * may be null when length is 0) and their number into *read_len. On success
+ * the first *read_len bytes of buffer are written and the rest left as they
+ * were; on failure neither buffer nor *read_len is touched. An answer longer
+ * than length fails with -1. velkd-sim refuses offset + length beyond the
+ * data area with status 2. */
 VELKDIRECTFE_API int velkdirectfe_read_fru_direct(int handle, const char *fru, uint32_t offset,
                                                   uint32_t length, uint8_t *buffer,
                                                   uint32_t *read_len);
-/* Writes size bytes of buffer at offset; the daemon's result in *write_result. */
+/* Writes size bytes of buffer (may be null when size is 0) at offset; on
+ * success the daemon's result in *write_result (velkd-sim: the number of
+ * bytes written), untouched otherwise. */
 VELKDIRECTFE_API int velkdirectfe_write_fru_direct(int handle, const char *fru, uint32_t offset,
                                                    uint32_t size, const uint8_t *buffer,
                                                    int32_t *write_result);
@@ -294,13 +368,18 @@ VELKDIRECTFE_API int velkdirectfe_write_fru_direct(int handle, const char *fru, 
 
 /* Called once per node below the root, level by level. The pointers are
  * valid only during the call. The result is handed to the node's children as
- * parent_data. */
+ * parent_data. The callback must not throw (or longjmp out): the walk cannot
+ * be stopped early. If a C++ callback throws anyway, the exception is caught
+ * and discarded inside the library, that node's result counts as null and
+ * the walk goes on; no exception leaves the library. */
 typedef void *(*velkdirectfe_inv_cb_t)(const char *path, uint32_t kind, const uint8_t *desc,
                                        const velkdirectfe_nvlist_t *props, void *parent_data);
 
 /* Walks every FRU, sensor, indicator and component as one tree under a root
- * whose data is root_data. 0 when the walk ran, -1 when nothing was obtained
- * (the callback was then never called). */
+ * whose data is root_data. Either every node is reported and the result is
+ * 0, or the callback is never called and the result is -1 (no object
+ * obtained, no memory for the tree, or a null callback). A query that fails
+ * only leaves its kind of object out. */
 VELKDIRECTFE_API int velkdirectfe_inventory_direct(int handle, velkdirectfe_inv_cb_t callback,
                                                    void *root_data);
 

@@ -11,6 +11,7 @@ namespace {
 // no record is a failure: there is nothing to copy.
 template <typename Public, typename Arg, typename Res>
 int single_query(const Procedure<Arg, Res>& procedure, Arg* argument, Public** out) noexcept {
+    if (out == nullptr) return -1;
     return call(procedure, argument, [out](const Res& answer) {
         if (answer.count == 0 || answer.items == nullptr) return -1;
         auto rec = allocate_zeroed<Public>(1);
@@ -28,6 +29,7 @@ int single_query(const Procedure<Arg, Res>& procedure, Arg* argument, Public** o
 // to release, so the plural free's refusal of a zero count leaks nothing.
 template <typename Public, typename Res>
 int list_query(const Procedure<void, Res>& procedure, uint32_t* count, Public** out) noexcept {
+    if (count == nullptr || out == nullptr) return -1;
     return call(procedure, static_cast<void*>(nullptr), [count, out](const Res& answer) {
         *count = answer.count;
         *out = nullptr;
@@ -47,7 +49,7 @@ int list_query(const Procedure<void, Res>& procedure, uint32_t* count, Public** 
 
 template <typename Public, typename Res>
 int query_by_name(const Procedure<char*, Res>& procedure, const char* name, Public** out) noexcept {
-    if (name == nullptr) return -1;
+    if (name == nullptr || out == nullptr) return -1;
     char* argument = const_cast<char*>(name); // encoded only, never written
     return single_query(procedure, &argument, out);
 }

@@ -43,6 +43,7 @@ velkdirectfe_entity_assoc_t* associations_from_wire(const velkfe_assoc_t* wire, 
 extern "C" {
 
 int velkdirectfe_get_entity_association(int, uint8_t key0, uint8_t key1, velkdirectfe_entity_assoc_t** assoc) {
+    if (assoc == nullptr) return -1;
     velkfe_mem_node argument{key0, key1};
     return call(procedures::velkd_get_entity_assoc_1, &argument, [assoc](const entity_assoc_res& answer) {
         if (answer.count == 0 || answer.items == nullptr) return -1;
@@ -52,6 +53,7 @@ int velkdirectfe_get_entity_association(int, uint8_t key0, uint8_t key1, velkdir
 }
 
 int velkdirectfe_get_entity_associations(int, uint32_t* count, velkdirectfe_entity_assoc_t** assocs) {
+    if (count == nullptr || assocs == nullptr) return -1;
     return call(procedures::velkd_get_entity_assocs_1, static_cast<void*>(nullptr),
                 [count, assocs](const entity_assoc_res& answer) {
                     *count = answer.count;

@@ -10,7 +10,8 @@ extern "C" {
 
 int velkdirectfe_read_fru_direct(int, const char* fru, uint32_t offset, uint32_t length, uint8_t* buffer,
                                  uint32_t* read_len) {
-    if (fru == nullptr) return -1;
+    // The buffer may be null only when no byte can land in it.
+    if (fru == nullptr || read_len == nullptr || (length != 0 && buffer == nullptr)) return -1;
     fru_direct_read_t argument{const_cast<char*>(fru), offset, length};
     return call(procedures::velkd_read_fru_direct_1, &argument, [=](const fru_read_res& answer) {
         // The buffer holds length bytes; a longer answer cannot be delivered.
@@ -23,7 +24,7 @@ int velkdirectfe_read_fru_direct(int, const char* fru, uint32_t offset, uint32_t
 
 int velkdirectfe_write_fru_direct(int, const char* fru, uint32_t offset, uint32_t size, const uint8_t* buffer,
                                   int32_t* write_result) {
-    if (fru == nullptr || (size != 0 && buffer == nullptr)) return -1;
+    if (fru == nullptr || write_result == nullptr || (size != 0 && buffer == nullptr)) return -1;
     // The request carries its own copy of the bytes, released on every path.
     Owned<uint8_t> copy;
     if (size != 0) {

@@ -6,7 +6,7 @@ using namespace vdfe;
 extern "C" {
 
 int velkdirectfe_get_indicator_mode(int, const char* indicator, int32_t* mode) {
-    if (indicator == nullptr) return -1;
+    if (indicator == nullptr || mode == nullptr) return -1;
     char* argument = const_cast<char*>(indicator);
     return call(procedures::velkd_get_indicator_mode_1, &argument, [mode](const ind_get_res& answer) {
         *mode = answer.mode; // widened without sign: 0 to 255

@@ -15,6 +15,7 @@ void copy_thresholds(const norm_thresh_info_t& wire, float* out) {
 template <typename Arg>
 int reading_pair(const Procedure<Arg, sensor_reading_res>& procedure, Arg* argument, uint16_t* reading,
                  float* normal_value) {
+    if (reading == nullptr || normal_value == nullptr) return -1;
     return call(procedure, argument, [=](const sensor_reading_res& answer) {
         *reading = answer.values.reading;
         *normal_value = answer.values.normal_value;
@@ -25,6 +26,7 @@ int reading_pair(const Procedure<Arg, sensor_reading_res>& procedure, Arg* argum
 // byte4 has no place in the public record; the bytes widen without sign.
 template <typename Arg>
 int sensor_data(const Procedure<Arg, sensor_data_res>& procedure, Arg* argument, velkdirectfe_sensor_data_t* data) {
+    if (data == nullptr) return -1;
     return call(procedure, argument, [data](const sensor_data_res& answer) {
         const sensor_reading_info_t& info = answer.info;
         data->reading = info.reading;
@@ -66,6 +68,7 @@ int velkdirectfe_get_sensor_data_by_logical_num(int, uint32_t logical_num, velkd
 }
 
 int velkdirectfe_get_normalized_thresholds(int, int sensor_num, float* thresholds) {
+    if (thresholds == nullptr) return -1;
     return call(procedures::velkd_get_norm_threshold_1, &sensor_num, [thresholds](const norm_thresh_res& answer) {
         copy_thresholds(answer.thresholds, thresholds);
         return 0;

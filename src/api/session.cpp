@@ -5,6 +5,7 @@
 extern "C" {
 
 int velkdirectfe_open(int* handle) {
+    if (handle == nullptr) return -1;
     *handle = 0;
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -79,14 +80,38 @@ public:
         }
     }
 
-    // Calls back level by level, in index order within a level.
-    void report(velkdirectfe_inv_cb_t callback) {
-        std::vector<int32_t> order = reporting_order();
+    // Calls back level by level, in the order that reporting_order() gave.
+    // Nothing here allocates, so once the first callback is made every node
+    // is reported. The callback must not throw; one that does anyway (a C++
+    // callback) has its exception stopped here, its node's data is null and
+    // the walk goes on: no exception leaves through the C interface.
+    void report(const std::vector<int32_t>& order, velkdirectfe_inv_cb_t callback) noexcept {
         for (int32_t index : order) {
             Node& node = nodes_[index];
             void* parent_data = node.parent >= 0 ? nodes_[node.parent].user_data : nullptr;
-            node.user_data = callback(node.path, node.kind, node.desc, node.props, parent_data);
+            try {
+                node.user_data = callback(node.path, node.kind, node.desc, node.props, parent_data);
+            } catch (...) {
+                node.user_data = nullptr;
+            }
         }
+    }
+
+    // Nodes of depth 1 and more, by depth, each depth in index order: a
+    // counting sort, so the cost stays linear in the number of nodes.
+    std::vector<int32_t> reporting_order() const {
+        int32_t deepest = 0;
+        for (size_t i = 0; i < count_; ++i)
+            if (nodes_[i].path != nullptr) deepest = std::max(deepest, nodes_[i].depth);
+        std::vector<size_t> start(static_cast<size_t>(deepest) + 2, 0);
+        for (size_t i = 0; i < count_; ++i)
+            if (nodes_[i].path != nullptr && nodes_[i].depth > 0) ++start[nodes_[i].depth + 1];
+        for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+        std::vector<int32_t> order(start.back());
+        for (size_t i = 0; i < count_; ++i)
+            if (nodes_[i].path != nullptr && nodes_[i].depth > 0)
+                order[start[nodes_[i].depth]++] = static_cast<int32_t>(i);
+        return order;
     }
 
 private:
@@ -109,23 +134,6 @@ private:
         std::memcpy(node.desc, kAncestorDesc, kDescSize);
         first_with_path_.try_emplace(std::string_view(copy, path.size()), static_cast<int32_t>(index));
         return static_cast<int32_t>(index);
-    }
-
-    // Nodes of depth 1 and more, by depth, each depth in index order: a
-    // counting sort, so the cost stays linear in the number of nodes.
-    std::vector<int32_t> reporting_order() const {
-        int32_t deepest = 0;
-        for (size_t i = 0; i < count_; ++i)
-            if (nodes_[i].path != nullptr) deepest = std::max(deepest, nodes_[i].depth);
-        std::vector<size_t> start(static_cast<size_t>(deepest) + 2, 0);
-        for (size_t i = 0; i < count_; ++i)
-            if (nodes_[i].path != nullptr && nodes_[i].depth > 0) ++start[nodes_[i].depth + 1];
-        for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-        std::vector<int32_t> order(start.back());
-        for (size_t i = 0; i < count_; ++i)
-            if (nodes_[i].path != nullptr && nodes_[i].depth > 0)
-                order[start[nodes_[i].depth]++] = static_cast<int32_t>(i);
-        return order;
     }
 
     Node* nodes_ = nullptr;
@@ -154,23 +162,27 @@ int walk(const Sources& sources, velkdirectfe_inv_cb_t callback, void* root_data
     uint64_t objects = uint64_t{sources.fru_count} + sources.sensor_count + sources.indicator_count +
                        sources.component_count;
     if (objects == 0) return -1;
-    // The tree is built whole before the first callback, so running out of
-    // memory for it ends the walk before anything was reported.
+    // The tree and its reporting order are built whole before the first
+    // callback, so running out of memory ends the walk before anything was
+    // reported: -1 always means that no callback was made.
+    std::optional<Tree> tree;
+    std::vector<int32_t> order;
     try {
-        Tree tree;
+        tree.emplace();
         size_t nodes = static_cast<size_t>(objects) + 1; // and the root
-        if (!tree.reserve(nodes + nodes / 10)) return -1;
-        if (!tree.add_root(root_data)) return -1;
-        add_objects(tree, sources.frus, sources.fru_count);
-        add_objects(tree, sources.sensors, sources.sensor_count);
-        add_objects(tree, sources.indicators, sources.indicator_count);
-        add_objects(tree, sources.components, sources.component_count);
-        tree.link();
-        tree.report(callback);
-        return 0;
+        if (!tree->reserve(nodes + nodes / 10)) return -1;
+        if (!tree->add_root(root_data)) return -1;
+        add_objects(*tree, sources.frus, sources.fru_count);
+        add_objects(*tree, sources.sensors, sources.sensor_count);
+        add_objects(*tree, sources.indicators, sources.indicator_count);
+        add_objects(*tree, sources.components, sources.component_count);
+        tree->link();
+        order = tree->reporting_order();
     } catch (const std::bad_alloc&) {
         return -1;
     }
+    tree->report(order, callback);
+    return 0;
 }
 
 } // namespace vdfe::inventory

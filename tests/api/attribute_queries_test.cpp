@@ -1,4 +1,6 @@
 // Attribute queries and the records and property lists they hand out.
+#include <functional>
+
 #include "api_fixture.h"
 
 using namespace vdfe::test;
@@ -227,4 +229,50 @@ TEST(AttributeFrees, ReleasesCallerSetPointersAndSkipsZeroRecords) {
     sensor->aux_ptr_b = malloc(8);
     sensor->opt_str = strdup("o");
     EXPECT_EQ(velkdirectfe_free_sensor_attrs(0, 1, sensor), 0); // the leak check sees the rest
+}
+
+// A null output is refused before any connection, by every function that has
+// one, so the daemon never sees the call.
+TEST_F(AttributeQueries, NullOutputsAreRefusedBeforeConnecting) {
+    uint32_t count = 0, word = 0, got = 0;
+    uint16_t reading = 0, poll_short = 0;
+    float value = 0;
+    uint8_t buffer[4] = {};
+    velkdirectfe_sensor_attr_t* sensor = nullptr;
+    velkdirectfe_entity_assoc_t* assoc = nullptr;
+    const std::vector<std::pair<const char*, std::function<int()>>> calls = {
+        {"open", [] { return velkdirectfe_open(nullptr); }},
+        {"sensor attr", [] { return velkdirectfe_get_sensor_attr(0, "s", nullptr); }},
+        {"sensor attr #", [] { return velkdirectfe_get_sensor_attr_by_logical_num(0, 1, nullptr); }},
+        {"indicator attr", [] { return velkdirectfe_get_indicator_attr(0, "i", nullptr); }},
+        {"fru attr", [] { return velkdirectfe_get_fru_attr(0, "f", nullptr); }},
+        {"sensor count", [&] { return velkdirectfe_get_sensor_attrs(0, nullptr, &sensor); }},
+        {"sensor array", [&] { return velkdirectfe_get_sensor_attrs(0, &count, nullptr); }},
+        {"indicator array", [&] { return velkdirectfe_get_indicator_attrs(0, &count, nullptr); }},
+        {"fru array", [&] { return velkdirectfe_get_fru_attrs(0, &count, nullptr); }},
+        {"component array", [&] { return velkdirectfe_get_component_attrs(0, &count, nullptr); }},
+        {"names", [] { return velkdirectfe_get_platform_names(0, nullptr); }},
+        {"strid", [] { return velkdirectfe_logical_num_to_strid(0, 1, nullptr); }},
+        {"vals reading", [&] { return velkdirectfe_get_sensor_vals(0, "s", nullptr, &value); }},
+        {"vals value", [&] { return velkdirectfe_get_sensor_vals(0, "s", &reading, nullptr); }},
+        {"vals #", [&] { return velkdirectfe_get_sensor_vals_by_logical_num(0, 1, &reading, nullptr); }},
+        {"data", [] { return velkdirectfe_get_sensor_data(0, "s", nullptr); }},
+        {"data #", [] { return velkdirectfe_get_sensor_data_by_logical_num(0, 1, nullptr); }},
+        {"thresholds", [] { return velkdirectfe_get_normalized_thresholds(0, 1, nullptr); }},
+        {"enable word", [&] { return velkdirectfe_enable_sensor_polling(0, 1, nullptr, &poll_short); }},
+        {"enable short", [&] { return velkdirectfe_enable_sensor_polling(0, 1, &word, nullptr); }},
+        {"disable word", [&] { return velkdirectfe_disable_sensor_polling(0, 1, nullptr, &poll_short); }},
+        {"disable short", [&] { return velkdirectfe_disable_sensor_polling(0, 1, &word, nullptr); }},
+        {"association", [] { return velkdirectfe_get_entity_association(0, 1, 2, nullptr); }},
+        {"associations count", [&] { return velkdirectfe_get_entity_associations(0, nullptr, &assoc); }},
+        {"associations array", [&] { return velkdirectfe_get_entity_associations(0, &count, nullptr); }},
+        {"to raw", [] { return velkdirectfe_convert_normal_to_raw(0, "s", 1.0f, nullptr); }},
+        {"to normal", [] { return velkdirectfe_convert_raw_to_normal(0, "s", 1, nullptr); }},
+        {"mode", [] { return velkdirectfe_get_indicator_mode(0, "i", nullptr); }},
+        {"read buffer", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, nullptr, &got); }},
+        {"read length", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
+        {"write result", [&] { return velkdirectfe_write_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
+    };
+    for (const auto& [what, run] : calls) EXPECT_EQ(run(), -1) << what;
+    EXPECT_EQ(daemon.call_count(), 0u);
 }

@@ -1,4 +1,7 @@
 // Sensor values, full readings, thresholds, settings and polling.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "api_fixture.h"
 
 using namespace vdfe::test;
@@ -125,4 +128,16 @@ TEST_F(SensorControl, FailedPollingCallsLeaveBothVariables) {
     EXPECT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &poll_word, &poll_short), -1);
     EXPECT_EQ(poll_word, 5u);
     EXPECT_EQ(poll_short, 6);
+}
+
+// Without a client nothing is read from poll_short: a pointer into a page
+// that cannot be read shows it.
+TEST(SensorControlWithoutDaemon, DisablingReadsNoPollShortWhenNoClientIsMade) {
+    long page = sysconf(_SC_PAGESIZE);
+    void* guard = mmap(nullptr, static_cast<size_t>(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(guard, MAP_FAILED);
+    uint32_t poll_word = 5;
+    EXPECT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &poll_word, static_cast<const uint16_t*>(guard)), -1);
+    EXPECT_EQ(poll_word, 5u);
+    munmap(guard, static_cast<size_t>(page));
 }

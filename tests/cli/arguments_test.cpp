@@ -8,13 +8,23 @@ namespace velkdirect {
 namespace {
 
 TEST(Arguments, Durations) {
-    EXPECT_EQ(parse_duration_ms("500ms"), 500u);
-    EXPECT_EQ(parse_duration_ms("10s"), 10000u);
-    EXPECT_EQ(parse_duration_ms("2m"), 120000u);
-    EXPECT_EQ(parse_duration_ms("1h"), 3600000u);
-    EXPECT_EQ(parse_duration_ms("250"), 250u);
-    EXPECT_EQ(parse_duration_ms("0s"), 0u);
-    for (const char* bad : {"", "ms", "s", "10x", "1.5s", "-1s", "10 s", "1194h"})
+    struct Case {
+        const char* text;
+        uint32_t ms;
+    };
+    // A bare number is seconds, as operators know it from `ipmitool chassis identify 5`.
+    for (Case c : {Case{"5", 5000}, {"1.5", 1500}, {"500ms", 500}, {"10s", 10000}, {"1.5s", 1500}, {"2m", 120000},
+                   {"1m30s", 90000}, {"1h", 3600000}, {"1h0m1ms", 3600001}, {".25s", 250}, {"4294967295ms", UINT32_MAX}})
+        EXPECT_EQ(parse_duration_ms(c.text), c.ms) << c.text;
+    // Zero would mean "for ever" to the daemon: refused, with the way to say that.
+    EXPECT_THROW(
+        try { parse_duration_ms("0"); } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("leave out --for"), std::string::npos) << e.what();
+            throw;
+        },
+        std::invalid_argument);
+    for (const char* bad : {"", "ms", "s", "10x", "-1s", "10 s", "1194h", "0s", "0ms", "1.2.3s", "0.0001s", "1s5",
+                            "5 ", "1m30", "."})
         EXPECT_THROW(parse_duration_ms(bad), std::invalid_argument) << bad;
 }
 

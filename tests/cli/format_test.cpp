@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "json_format.h"
+#include "fru_decode.h"
 #include "text_format.h"
 
 namespace velkdirect {
@@ -75,6 +76,60 @@ TEST(JsonFormat, FloatsReadAsTheirShortestText) {
 
 TEST(JsonFormat, RepeatedPropertyKeepsTheFirstValue) {
     EXPECT_EQ(to_json(Properties{{"a", "1"}, {"b", "2"}, {"a", "3"}}).dump(), R"({"a":"1","b":"2"})");
+}
+
+} // namespace
+} // namespace velkdirect
+
+namespace velkdirect {
+namespace {
+
+// The three field encodings besides text, and images broken in each way the
+// decoder must name.
+TEST(FruDecode, FieldEncodingsAndBrokenImages) {
+    auto with_checksum = [](std::vector<uint8_t> bytes) {
+        unsigned sum = 0;
+        for (uint8_t b : bytes) sum += b;
+        bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
+        return bytes;
+    };
+    std::vector<uint8_t> image = with_checksum({0x01, 0, 0, 0x01, 0, 0, 0});
+    // Board area: 24 bytes, language 25 (English), no date; six-bit "IPMI",
+    // BCD plus "12 -", binary de ad, two empty text fields, the end marker.
+    std::vector<uint8_t> board = with_checksum({0x01, 0x03, 25, 0, 0, 0, 0x83, 0x29, 0xDC, 0xA6, 0x42, 0x12, 0xAB,
+                                                0x02, 0xDE, 0xAD, 0xC0, 0xC0, 0xC1, 0, 0, 0, 0});
+    image.insert(image.end(), board.begin(), board.end());
+    FruImage decoded = decode_fru(image);
+    ASSERT_TRUE(decoded.problems.empty()) << decoded.problems.front();
+    ASSERT_EQ(decoded.areas.size(), 1u);
+    const FruArea& area = decoded.areas[0];
+    EXPECT_EQ(language_name(*area.language), "en");
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const FruField& f : area.fields) fields.emplace_back(f.encoding, f.value);
+    EXPECT_EQ(fields, (std::vector<std::pair<std::string, std::string>>{
+                          {"6-bit ascii", "IPMI"}, {"bcd+", "12 -"}, {"binary", "de ad"}, {"text", ""}, {"text", ""}}));
+
+    struct Broken {
+        std::vector<uint8_t> bytes;
+        std::string problem;
+    };
+    std::vector<uint8_t> bad_sum = image;
+    bad_sum[7] ^= 1;
+    std::vector<uint8_t> cut = image;
+    cut.resize(20);
+    std::vector<uint8_t> no_end = image;
+    no_end[8 + 18] = 0; // the end marker
+    for (const Broken& b : std::vector<Broken>{
+             {{1, 2, 3}, "holds 3 bytes, fewer than the 8 of a common header"},
+             {std::vector<uint8_t>(16, 0xFF), "blank"},
+             {with_checksum({0x02, 0, 0, 1, 0, 0, 0}), "format byte 0x02 is not version 1"},
+             {bad_sum, "common header: checksum fails"},
+             {cut, "board area at offset 8: its 24 bytes run past the end of the 20-byte data"},
+             {no_end, "no end-of-fields marker"}}) {
+        std::string problems;
+        for (const std::string& p : decode_fru(b.bytes).problems) problems += p + "\n";
+        EXPECT_NE(problems.find(b.problem), std::string::npos) << b.problem << ":\n" << problems;
+    }
 }
 
 } // namespace

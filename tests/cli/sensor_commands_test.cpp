@@ -82,7 +82,19 @@ TEST_F(CliTest, ConvertBothWays) {
     json to_raw = velkdirect_json({"convert", "mb_12v", "--normal", "12.5"});
     EXPECT_EQ(to_raw["raw"], 136);
     Result text = velkdirect({"convert", "cpu0_temp", "--raw", "100"});
-    EXPECT_EQ(text.out, "raw 100 = 50\n");
+    EXPECT_EQ(text.out, "raw 100 = 50 degrees C\n"); // with the unit
+    // "#N" names a sensor here as everywhere.
+    EXPECT_EQ(velkdirect_json({"convert", "#2", "--raw", "3"}),
+              json({{"sensor", "cpu0_temp"}, {"unit", "degrees C"}, {"raw", 3}, {"normal", 1.5}}));
+    // A value beyond what the sensor reads is clamped by the daemon: said, not hidden.
+    json clamped = velkdirect_json({"convert", "cpu0_temp", "--normal", "1e9"});
+    EXPECT_EQ(clamped["raw"], 255);
+    EXPECT_EQ(clamped["clamped"], true);
+    EXPECT_EQ(clamped["range"], json({{"low", 0}, {"high", 127.5}}));
+    EXPECT_EQ(velkdirect_json({"convert", "cpu0_temp", "--normal", "127.5"})["clamped"], false);
+    Result clamped_text = velkdirect({"convert", "cpu0_temp", "--normal", "-40"});
+    EXPECT_EQ(clamped_text.out, "-40 degrees C = raw 0\nnote: clamped: the sensor reads 0 to 127.5 degrees C; "
+                                "raw 0 is 0 degrees C\n");
 
     expect_failure({"convert", "mb_12v"}, 2, "--raw or --normal");
     expect_failure({"convert", "mb_12v", "--raw", "1", "--normal", "2"}, 2, "excludes");
@@ -93,25 +105,57 @@ TEST_F(CliTest, ConvertBothWays) {
 TEST_F(CliTest, PollingOfOneSensorAndOfAll) {
     Result enabled = velkdirect({"poll", "enable", "cpu0_temp"});
     ASSERT_EQ(enabled.code, 0) << enabled.err;
-    auto at = enabled.out.find("generation ");
+    // The generation that `poll disable` needs, on a line of its own.
+    auto at = enabled.out.find("\ngeneration ");
     ASSERT_NE(at, std::string::npos) << enabled.out;
-    int generation = std::stoi(enabled.out.substr(at + 11));
+    int generation = std::stoi(enabled.out.substr(at + 12));
+    json again = velkdirect_json({"poll", "enable", "cpu0_temp"});
+    EXPECT_EQ(again["interval_ms"], 1000);
+    EXPECT_EQ(again["generation"], generation + 1);
+    generation = again["generation"];
     expect_failure({"poll", "disable", "cpu0_temp", "--generation", std::to_string(generation + 1)}, 1,
                    "wrong state (status 7)");
-    Result disabled = velkdirect({"poll", "disable", "#2", "--generation", std::to_string(generation)});
-    EXPECT_EQ(disabled.code, 0) << disabled.err;
+    EXPECT_EQ(velkdirect_json({"poll", "disable", "#2", "--generation", std::to_string(generation)}),
+              json({{"sensor", "cpu0_temp"}, {"interval_ms", 1000}, {"polling", false}}));
     EXPECT_EQ(find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp")["polling"]["enabled"], false);
 
     EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", true}}));
-    ASSERT_EQ(velkdirect({"poll", "state", "off"}).code, 0);
+    EXPECT_EQ(velkdirect_json({"poll", "state", "off"}), json({{"polling", false}}));
     EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", false}}));
+    // No sensor is polled now, whatever its own interval: the POLL column says so.
+    Result table = velkdirect({"sensors"});
+    EXPECT_EQ(table.out.find(" ms\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("mb_3v3 "), std::string::npos);
+    EXPECT_NE(table.out.find("off (daemon-wide)\n"), std::string::npos) << table.out;
     expect_failure({"poll", "state", "maybe"}, 2, "maybe");
 
     // A reset restores the described polling, daemon-wide and per sensor.
-    Result reset = velkdirect({"reset-sensors"});
-    EXPECT_EQ(reset.code, 0) << reset.err;
+    EXPECT_EQ(velkdirect_json({"reset-sensors"}), json({{"reset", true}}));
     json cpu0 = find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp");
     EXPECT_EQ(cpu0["polling"], json({{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}));
+}
+
+// What operators do to test their alerts: move thresholds, force a reading.
+TEST_F(CliTest, ThresholdsAndReadingAreSetByName) {
+    json set = velkdirect_json({"sensor", "cpu0_temp", "set-thresholds", "--unc", "80", "--ucr", "90"});
+    EXPECT_EQ(set["thresholds"],
+              json({{"lnr", 0}, {"lcr", 5}, {"lnc", 10}, {"unc", 80}, {"ucr", 90}, {"unr", 100}})); // the rest kept
+    EXPECT_EQ(velkdirect_json({"sensor", "#2"})["thresholds"]["ucr"], 90);
+    expect_failure({"sensor", "cpu0_temp", "set-thresholds", "--unr", "1000"}, 1, "outside what the sensor can read");
+    expect_failure({"sensor", "cpu0_temp", "set-thresholds", "--lnr", "95"}, 1, "invalid value (status 3)");
+    expect_failure({"sensor", "cpu0_temp", "set-thresholds"}, 2, "at least one of");
+
+    json forced = velkdirect_json({"sensor", "cpu0_temp", "set-reading", "190"});
+    EXPECT_EQ(forced["reading"], 190);
+    EXPECT_EQ(forced["value"], 95);
+    EXPECT_EQ(forced["overridden"], true);
+    EXPECT_EQ(forced["state"], "unc,ucr");
+    Result text = velkdirect({"sensor", "mb_3v3", "set-reading", "0"});
+    EXPECT_EQ(text.out, "mb_3v3: reading overridden: raw 0 = 0 volts, state lnr,lcr,lnc (until velkdirect "
+                        "reset-sensors)\n");
+    expect_failure({"sensor", "cpu0_temp", "set-reading", "256"}, 2, "256");
+    ASSERT_EQ(velkdirect({"reset-sensors"}).code, 0);
+    EXPECT_EQ(velkdirect_json({"sensor", "cpu0_temp"})["overridden"], false);
 }
 
 TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {

@@ -49,10 +49,23 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
         // State that differs from the built-in description must be captured too.
         ASSERT_EQ(velkdirect({"fru", "mainboard", "write", "--offset", "0x20", "c0ffee"}).code, 0);
         ASSERT_EQ(velkdirect({"indicator", "locate_led", "fast"}).code, 0);
+        ASSERT_EQ(velkdirect({"poll", "state", "off"}).code, 0);
+        // A mode set for an hour is shown as such, and is not what the snapshot keeps.
+        ASSERT_EQ(velkdirect({"indicator", "fault_led", "2", "--for", "1h"}).code, 0);
+        json timed = velkdirect_json({"indicator", "fault_led"});
+        EXPECT_EQ(timed["mode"], 2);
+        EXPECT_EQ(timed["timed"]["returns_to"], 0);
+        EXPECT_GT(timed["timed"]["seconds_left"], 3500);
         Result snapshot = velkdirect({"snapshot", "-o", "/tmp/snapshot.toml"});
         ASSERT_EQ(snapshot.code, 0) << snapshot.err;
         EXPECT_EQ(snapshot.out, "");
         original = platform_facts();
+        for (json& ind : original["indicators"])
+            if (ind["name"] == "fault_led") {
+                ind["mode"] = 0;
+                ind["mode_name"] = "off";
+                ind.erase("timed");
+            }
         EXPECT_EQ(first.stop(SIGTERM), 0);
     }
     std::string description = read_file("/tmp/snapshot.toml");
@@ -66,6 +79,9 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
     EXPECT_EQ(copy["fru_data"]["mainboard"].get<std::string>().substr(0x20 * 2, 6), "c0ffee");
     EXPECT_EQ(find_by(copy["indicators"], "name", "locate_led")["mode"], 3);
     EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["thresholds"]["lcr"], 2.97);
+    EXPECT_NE(description.find("\npolling = false\n"), std::string::npos) << "daemon-wide polling was off";
+    EXPECT_NE(description.find("# mode 2 (slow blink) was set for a while"), std::string::npos) << description;
+    EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["polling"]["daemon_wide"], false);
 
     // The copy's readings hold the captured values, so its own snapshot is
     // the same description.

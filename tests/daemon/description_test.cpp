@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 
 #include "daemon_process.h"
@@ -103,6 +104,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"long_string", with(kPlatform, "\"p\"", "\"" + std::string(4097, 'p') + "\""), "2:8: platform: 'name' is 4097 bytes long, at most 4096"},
         BadFile{"too_many_objects", many("component", 10001, ""), "30004:1: more than 10000 [[component]] tables"},
         BadFile{"too_much_fru_data", many("fru", 257, "size = 65536\n"), "1028:1: fru \"o256\": the FRUs' data areas add up to more than 16777216 bytes"},
+        BadFile{"fru_fields_and_data", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\ndata = \"00\"\n"
+                "board = { serial = \"1\" }\n",
+                "4:1: fru \"f\": give the areas (chassis, board, product) or 'data' or 'data_file', not both"},
+        BadFile{"fru_field_too_long", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\n"
+                "product = { name = \"" + std::string(64, 'n') + "\" }\n",
+                "4:1: fru \"f\": product name: 64 bytes, at most 63"},
+        BadFile{"fru_unknown_field", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\n"
+                "chassis = { colour = \"red\" }\n",
+                "7:13: fru \"f\": chassis: unknown key 'colour'"},
         BadFile{"unknown_fault_object", std::string(kPlatform) + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
                 "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
@@ -165,6 +175,34 @@ TEST(Description, BuiltInPlatformPrintsAndLoadsBack) {
     ASSERT_EQ(printed.code, 0);
     Exit check = run_to_exit({"--check"});
     EXPECT_EQ(check.code, 0) << check.log;
+    // Success is said, with what was found.
+    FILE* out = ::popen(VELKD_SIM_PATH " --check", "r");
+    ASSERT_NE(out, nullptr);
+    char line[512] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+    EXPECT_EQ(::pclose(out), 0);
+    EXPECT_STREQ(line, "ok: (built-in): platform \"Velk V-440 Server\", 5 FRUs, 10 sensors, 4 indicators, "
+                       "7 components, 3 associations, 0 faults\n");
+}
+
+// --check reads on after a problem: every one is listed, then their count.
+TEST(Description, CheckListsEveryProblem) {
+    std::string text = std::string(kPlatform) + "colour = 1\n" + sensor("a", 1) + "unit = \"C\"\n" + sensor("b", 1) +
+                       "[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
+    std::string file = write_file("bad.toml", text);
+    Exit run = run_to_exit({"--check", "--config", file});
+    EXPECT_EQ(run.code, 1);
+    for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "sensor \"a\": unknown key 'unit'",
+                                "sensor \"b\": duplicate logical number 1", "fault: 'object' \"ghost\"",
+                                "4 problems found"})
+        EXPECT_NE(run.log.find(problem), std::string::npos) << problem << "\n" << run.log;
+
+    // A limit keeps a hopeless file short.
+    std::string many = kPlatform;
+    for (int i = 0; i < 80; ++i) many += "[[component]]\npath = \"/c\"\nkind = -1\n";
+    Exit flood = run_to_exit({"--check", "--config", write_file("many.toml", many)});
+    EXPECT_EQ(flood.code, 1);
+    EXPECT_NE(flood.log.find("50 problems found (the check stops after 50)"), std::string::npos) << flood.log;
 }
 
 } // namespace

@@ -51,7 +51,7 @@ TEST(Lifecycle, RefusesToStartWhenAnotherDaemonAnswers) {
     DaemonProcess first;
     ASSERT_TRUE(first.ready()) << first.log();
     Exit second = run_to_exit({});
-    EXPECT_EQ(second.code, 2);
+    EXPECT_EQ(second.code, 4); // the shared table: the socket path cannot be claimed
     EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos) << second.log;
     EXPECT_TRUE(exists(VELKD_SOCKET_PATH)) << "the first daemon's socket stays";
     char* strid = nullptr;
@@ -74,7 +74,8 @@ TEST(Lifecycle, TakesOverTheStaleSocketOfADeadDaemon) {
 TEST(Lifecycle, LeavesAnythingThatIsNotASocketAlone) {
     std::ofstream(VELKD_SOCKET_PATH) << "precious";
     Exit run = run_to_exit({});
-    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(run.code, 4);
+    EXPECT_EQ(run_to_exit({"--no-such-option"}).code, 2) << "bad usage is 2 for both tools";
     EXPECT_NE(run.log.find("not a socket"), std::string::npos) << run.log;
     std::ifstream in(VELKD_SOCKET_PATH);
     std::string content;

@@ -115,6 +115,26 @@ TEST_F(InventoryWalk, NullCallbackResultGivesChildrenNullParentData) {
     EXPECT_EQ(parents, (std::vector<void*>{kRootData, nullptr}));
 }
 
+// A callback that throws (it must not) never ends the walk half-way and never
+// lets the exception out: every node is reported, the thrower's node counts
+// as having returned null, and the result stays 0.
+TEST_F(InventoryWalk, ThrowingCallbackStillSeesEveryNodeReported) {
+    velkfe_fru_attr frus[] = {fru("/a"), fru("/c"), fru("/a/b")};
+    daemon.reply(7, xdr_fru_attrs_res, fru_attrs_res{0, 3, frus});
+    static thread_local std::vector<std::pair<std::string, void*>> seen;
+    seen.clear();
+    auto callback = [](const char* path, uint32_t, const uint8_t*, const velkdirectfe_nvlist_t*,
+                       void* parent) -> void* {
+        seen.emplace_back(path, parent);
+        if (seen.size() == 1) throw std::bad_alloc();
+        if (seen.size() == 2) throw std::runtime_error("not a C callback");
+        return nullptr;
+    };
+    ASSERT_EQ(velkdirectfe_inventory_direct(0, callback, kRootData), 0);
+    using Seen = std::vector<std::pair<std::string, void*>>;
+    EXPECT_EQ(seen, (Seen{{"/a", kRootData}, {"/c", kRootData}, {"/a/b", nullptr}}));
+}
+
 TEST_F(InventoryWalk, FailedQueryLeavesItsKindOutButItsPathStillStands) {
     velkfe_fru_attr frus[] = {fru("/x/board/fru")};
     daemon.reply(7, xdr_fru_attrs_res, fru_attrs_res{0, 1, frus});
