@@ -4,9 +4,11 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <string_view>
 
 #include "commands.h"
 #include "library.h"
+#include "monitoring_commands.h"
 
 namespace {
 
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.footer(fmt::format("The daemon is reached at {}.\n"
                            "Exit status: 0 success, 1 the daemon refused or the request failed, 2 bad usage, "
-                           "3 the daemon cannot be reached.",
+                           "3 the daemon cannot be reached. `check` alone follows the monitoring-plugins "
+                           "convention instead (0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN).",
                            velkdirect::kSocketPath));
     velkdirect::Context ctx;
     velkdirect::add_inventory_commands(app, ctx);
@@ -44,6 +47,9 @@ int main(int argc, char** argv) {
     velkdirect::add_indicator_commands(app, ctx);
     velkdirect::add_fru_commands(app, ctx);
     velkdirect::add_snapshot_command(app, ctx);
+    velkdirect::add_monitoring_commands(app, ctx);
+    // `check` is a monitoring plugin: bad usage is UNKNOWN there.
+    bool plugin = argc > 1 && std::string_view(argv[1]) == "check";
 
     try {
         // CLI11 would report a mistyped command as a missing one.
@@ -51,13 +57,16 @@ int main(int argc, char** argv) {
             throw CLI::ExtrasError(std::vector<std::string>{argv[1]});
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return usage_error(app, e);
+        int code = usage_error(app, e);
+        return plugin && code != 0 ? velkdirect::kPluginUnknown : code;
     }
     try {
         ctx.action();
         return 0;
     } catch (const CLI::ParseError& e) {
         return usage_error(app, e);
+    } catch (const velkdirect::ExitStatus& e) {
+        return e.message.empty() ? e.code : fail(e.code, e.message.c_str());
     } catch (const velkdirect::CallError& e) {
         return fail(e.status() == -1 ? kExitNoDaemon : kExitFailed, e.what());
     } catch (const std::exception& e) {
