@@ -7,11 +7,14 @@ packages=(
   build-essential cmake pkg-config
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
+  libcpp-httplib-dev
   jq
 )
-# The cross compiler checks the record layouts of the 32-bit big-endian target.
+# The cross compiler checks the record layouts of the 32-bit big-endian target;
+# the exporter's end-to-end tests run a real Prometheus (and promtool) in a
+# network namespace of their own (unshare, ip) and scrape with curl.
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(g++-powerpc-linux-gnu)
+  packages+=(g++-powerpc-linux-gnu prometheus curl iproute2 util-linux)
 fi
 
 missing=()
@@ -21,6 +24,6 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
 fi
