@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <initializer_list>
 #include <set>
 #include <utility>
 #include <vector>
@@ -64,12 +65,26 @@ std::string sample_value(float value) {
     return fmt::format("{}", value);
 }
 
-using Labels = std::vector<std::pair<std::string_view, std::string_view>>;
+// Label pairs as the text between the braces, values escaped: built once
+// per sensor and extended for each threshold.
+std::string labels(std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) {
+    std::string out;
+    for (const auto& [name, value] : pairs) {
+        if (!out.empty()) out += ',';
+        out += name;
+        out += "=\"";
+        out += label_value(value);
+        out += '"';
+    }
+    return out;
+}
 
 // Families in the order they were first used, each with its samples.
 class Writer {
 public:
-    void sample(std::string_view family, std::string_view help, const Labels& labels, const std::string& value) {
+    // `label_text` is what labels() gives; empty for none.
+    void sample(std::string_view family, std::string_view help, std::string_view label_text,
+                std::string_view value) {
         auto it = std::find_if(families_.begin(), families_.end(), [&](const Family& f) { return f.name == family; });
         if (it == families_.end()) {
             families_.push_back({std::string(family), std::string(help), {}});
@@ -77,11 +92,9 @@ public:
         }
         std::string& out = it->samples;
         out += family;
-        if (!labels.empty()) {
+        if (!label_text.empty()) {
             out += '{';
-            for (std::size_t i = 0; i < labels.size(); ++i)
-                fmt::format_to(std::back_inserter(out), "{}{}=\"{}\"", i ? "," : "", labels[i].first,
-                               label_value(labels[i].second));
+            out += label_text;
             out += '}';
         }
         out += ' ';
@@ -90,10 +103,14 @@ public:
     }
 
     std::string text() const {
+        std::size_t size = 0;
+        for (const Family& f : families_) size += f.samples.size() + 2 * f.name.size() + f.help.size() + 24;
         std::string out;
-        for (const Family& f : families_)
-            fmt::format_to(std::back_inserter(out), "# HELP {} {}\n# TYPE {} gauge\n{}", f.name, f.help, f.name,
-                           f.samples);
+        out.reserve(size);
+        for (const Family& f : families_) {
+            out.append("# HELP ").append(f.name).append(" ").append(f.help).append("\n# TYPE ");
+            out.append(f.name).append(" gauge\n").append(f.samples);
+        }
         return out;
     }
 
@@ -125,41 +142,35 @@ void add_sensor(Writer& w, const SensorRow& row) {
     std::string unit = find_property(s.properties, "unit").value_or("");
     std::string number = std::to_string(s.number);
     w.sample("velkdirect_sensor_info", "Identity of a sensor: its logical number, unit and note.",
-             {{"id", s.id}, {"path", s.path}, {"number", number}, {"unit", unit}, {"note", s.note}}, "1");
+             labels({{"id", s.id}, {"path", s.path}, {"number", number}, {"unit", unit}, {"note", s.note}}), "1");
     if (!row.error.empty()) return; // refused: no reading this time
 
     const SensorReading& r = row.reading;
     auto base = base_unit(unit);
-    Labels labels = {{"id", s.id}, {"path", s.path}};
-    if (!base) labels.emplace_back("unit", unit);
-    std::string value_family = fmt::format("velkdirect_sensor_{}", base.value_or("value"));
-    std::string threshold_family = fmt::format("velkdirect_sensor_threshold_{}", base.value_or("value"));
+    const std::string plain = labels({{"id", s.id}, {"path", s.path}});
+    const std::string with_unit = base ? plain : plain + "," + labels({{"unit", unit}});
+    const std::string value_family = fmt::format("velkdirect_sensor_{}", base.value_or("value"));
+    const std::string threshold_family = fmt::format("velkdirect_sensor_threshold_{}", base.value_or("value"));
     w.sample(value_family,
              base ? fmt::format("Normalized sensor reading in {}.", *base)
                   : std::string("Normalized sensor reading, in the platform's unit (label unit)."),
-             labels, sample_value(r.value));
-    Labels plain = {{"id", s.id}, {"path", s.path}};
+             with_unit, sample_value(r.value));
     w.sample("velkdirect_sensor_raw_reading", "Raw sensor reading, 0 to 255.", plain, std::to_string(r.reading));
     w.sample("velkdirect_sensor_state",
              "Worst threshold the reading is at or beyond: 0 ok, 1 non-critical, 2 critical, 3 non-recoverable.", plain,
              std::to_string(static_cast<int>(worst_state(r.threshold_state))));
-    for (std::size_t i = 0; i < kThresholdNames.size(); ++i) {
-        Labels crossed = plain;
-        crossed.emplace_back("threshold", kThresholdNames[i]);
+    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
         w.sample("velkdirect_sensor_threshold_crossed",
                  "1 when the reading is at or beyond the threshold (lnr, lcr, lnc: at or below; unc, ucr, unr: at or "
                  "above).",
-                 crossed, (r.threshold_state >> i) & 1u ? "1" : "0");
-    }
-    for (std::size_t i = 0; i < kThresholdNames.size(); ++i) {
-        Labels threshold = labels;
-        threshold.emplace_back("threshold", kThresholdNames[i]);
-        w.sample(threshold_family,
-                 base ? fmt::format("Sensor threshold in {}: lower and upper non-recoverable, critical, non-critical.",
-                                    *base)
-                      : std::string("Sensor threshold in the platform's unit (label unit)."),
-                 threshold, sample_value(r.thresholds[i]));
-    }
+                 fmt::format("{},threshold=\"{}\"", plain, kThresholdNames[i]),
+                 (r.threshold_state >> i) & 1u ? "1" : "0");
+    const std::string threshold_help =
+        base ? fmt::format("Sensor threshold in {}: lower and upper non-recoverable, critical, non-critical.", *base)
+             : std::string("Sensor threshold in the platform's unit (label unit).");
+    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
+        w.sample(threshold_family, threshold_help, fmt::format("{},threshold=\"{}\"", with_unit, kThresholdNames[i]),
+                 sample_value(r.thresholds[i]));
 }
 
 } // namespace
@@ -174,17 +185,17 @@ std::optional<std::string_view> base_unit(std::string_view platform_unit) {
 
 std::string exposition(const PlatformReading& reading) {
     Writer w;
-    w.sample("velkdirect_up", "1 when the management daemon answered the platform queries of this scrape, else 0.", {},
+    w.sample("velkdirect_up", "1 when the management daemon answered the platform queries of this scrape, else 0.", "",
              reading.up ? "1" : "0");
-    w.sample("velkdirect_scrape_duration_seconds", "Time spent reading the platform in this scrape.", {},
+    w.sample("velkdirect_scrape_duration_seconds", "Time spent reading the platform in this scrape.", "",
              sample_value(reading.duration_seconds));
-    w.sample("velkdirect_scrape_calls", "Library calls made in this scrape.", {}, std::to_string(reading.calls));
-    w.sample("velkdirect_scrape_failed_calls", "Library calls that failed in this scrape.", {},
+    w.sample("velkdirect_scrape_calls", "Library calls made in this scrape.", "", std::to_string(reading.calls));
+    w.sample("velkdirect_scrape_failed_calls", "Library calls that failed in this scrape.", "",
              std::to_string(reading.failed_calls));
     if (!reading.up) return w.text();
 
     w.sample("velkdirect_platform_info", "Names of the platform.",
-             {{"name", reading.names.name}, {"model", reading.names.model}}, "1");
+             labels({{"name", reading.names.name}, {"model", reading.names.model}}), "1");
     // One series per id and path: a daemon that lists an object twice must
     // not make Prometheus reject the whole scrape for duplicate samples.
     std::set<std::pair<std::string_view, std::string_view>> seen;
@@ -194,7 +205,7 @@ std::string exposition(const PlatformReading& reading) {
     for (const IndicatorSample& ind : reading.indicators) {
         if (!ind.mode || !seen.emplace(ind.indicator.name, ind.indicator.path).second) continue;
         w.sample("velkdirect_indicator_mode", "Mode of an indicator (by convention 0 off, 1 on, 2 slow, 3 fast blink).",
-                 {{"name", ind.indicator.name}, {"path", ind.indicator.path}}, std::to_string(*ind.mode));
+                 labels({{"name", ind.indicator.name}, {"path", ind.indicator.path}}), std::to_string(*ind.mode));
     }
     return w.text();
 }
