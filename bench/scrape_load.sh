@@ -21,23 +21,27 @@ for _ in $(seq 100); do [[ -s $work/ready ]] && curl -fso /dev/null http://127.0
 usage() {
   printf 'fds %s, rss %s kB' "$(ls /proc/$exporter/fd | wc -l)" "$(awk '/^VmRSS/ {print $2}' /proc/$exporter/status)"
 }
-# Warm up: thread pool and allocator reach their working size.
-for _ in $(seq 20); do curl -fso /dev/null http://127.0.0.1:9745/metrics; done
+# All scrapers at once for $1 seconds; prints what they got.
+burst() {
+  local end=$((SECONDS + $1)) i
+  rm -f "$work"/scraper-*
+  for i in $(seq "$scrapers"); do
+    (
+      ok=0 failed=0
+      while ((SECONDS < end)); do
+        if curl -fs -o /dev/null --max-time 15 http://127.0.0.1:9745/metrics; then ok=$((ok + 1)); else failed=$((failed + 1)); fi
+      done
+      echo "$ok $failed" >"$work/scraper-$i"
+    ) &
+  done
+  wait $(jobs -p | grep -vw -e "$sim" -e "$exporter") 2>/dev/null || true
+  cat "$work"/scraper-* | awk -v n="$scrapers" -v s="$1" \
+    '{ok += $1; failed += $2} END {printf "%d scrapers, %d s: %d scrapes answered, %d failed (%.0f a second)\n", n, s, ok, failed, ok / s}'
+}
+# Warm up: the handler threads and their allocator arenas reach their size.
+burst 2 >/dev/null
+sleep 1
 echo "before: $(usage)"
-
-end=$((SECONDS + seconds))
-for i in $(seq "$scrapers"); do
-  (
-    ok=0 failed=0
-    while ((SECONDS < end)); do
-      if curl -fs -o /dev/null --max-time 15 http://127.0.0.1:9745/metrics; then ok=$((ok + 1)); else failed=$((failed + 1)); fi
-    done
-    echo "$ok $failed" >"$work/scraper-$i"
-  ) &
-done
-sleep "$seconds"
-for _ in $(seq 200); do (($(ls "$work"/scraper-* 2>/dev/null | wc -l) == scrapers)) && break; sleep 0.1; done
-cat "$work"/scraper-* | awk -v n="$scrapers" -v s="$seconds" \
-  '{ok += $1; failed += $2} END {printf "%d scrapers, %d s: %d scrapes answered, %d failed (%.0f a second)\n", n, s, ok, failed, ok / s}'
+burst "$seconds"
 sleep 1 # let keep-alive connections close
 echo "after:  $(usage)"
