@@ -1,5 +1,5 @@
 // The exposition text, the check verdict and the shared reading of the
-// exporter, without a daemon.
+// exporter without a daemon; the platform reading against a scripted one.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +13,7 @@
 #include "exposition.h"
 #include "monitoring_commands.h"
 #include "shared_reading.h"
+#include "test_daemon.h"
 
 namespace velkdirect {
 namespace {
@@ -205,6 +206,52 @@ TEST(SharedReading, ConcurrentScrapesShareOneReadingAndLateOnesGetUpZero) {
     // The next scrape gets a fresh reading, not the finished one.
     EXPECT_TRUE(shared.get(soon()).up);
     EXPECT_EQ(reads.load(), 2);
+}
+
+// A daemon that refuses a list or answers garbage: the reading says down,
+// with what it cost, and never more calls than it needs to find out.
+TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
+    using vdfe::test::Behaviour;
+    using vdfe::test::words;
+    constexpr uint32_t kSensorList = 3, kIndicatorList = 5, kNames = 8;
+    const vdfe::test::Bytes names = words({0, 1, 0, 0}); // status 0, lead byte 1, two empty strings
+    const vdfe::test::Bytes empty_list = words({0, 0});  // status 0, no records
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint32_t, vdfe::test::Script>> scripts;
+        bool up;
+        unsigned calls;
+        unsigned failed;
+    } cases[] = {
+        {"names garbled", {{kNames, {Behaviour::reply, words({0, 1, 0xffffffffu})}}}, false, 1, 1},
+        {"hang-up", {{kNames, {Behaviour::hang_up, {}}}}, false, 1, 1},
+        {"sensor list refused",
+         {{kNames, {Behaviour::reply, names}}, {kSensorList, {Behaviour::reply, words({5})}}},
+         false, 2, 1},
+        {"indicator list missing",
+         {{kNames, {Behaviour::reply, names}},
+          {kSensorList, {Behaviour::reply, empty_list}},
+          {kIndicatorList, {Behaviour::no_procedure, {}}}},
+         false, 3, 1},
+        {"empty platform",
+         {{kNames, {Behaviour::reply, names}},
+          {kSensorList, {Behaviour::reply, empty_list}},
+          {kIndicatorList, {Behaviour::reply, empty_list}}},
+         true, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vdfe::test::TestDaemon daemon;
+        for (const auto& [procedure, script] : c.scripts) daemon.script(procedure, script);
+        PlatformReading reading = metrics::read_platform();
+        EXPECT_EQ(reading.up, c.up);
+        EXPECT_EQ(reading.calls, c.calls);
+        EXPECT_EQ(reading.failed_calls, c.failed);
+        EXPECT_EQ(daemon.call_count(), c.calls);
+        EXPECT_TRUE(reading.sensors.empty());
+        EXPECT_NE(metrics::exposition(reading).find(c.up ? "\nvelkdirect_up 1\n" : "\nvelkdirect_up 0\n"),
+                  std::string::npos);
+    }
 }
 
 } // namespace
