@@ -182,6 +182,7 @@ std::vector<SensorRow> fetch_sensor_rows(bool whole) {
             row.reading = fetch_reading(row.sensor);
         } catch (const CallError& e) {
             if (whole || e.status() == -1) throw;
+            row.status = e.status();
             std::string_view words = status_words(e.status());
             row.error = words.empty() ? fmt::format("status {}", e.status())
                                       : fmt::format("{} (status {})", words, e.status());

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "sensor_state.h"
 #include "text_format.h"
 
 namespace velkdirect {
@@ -40,12 +41,15 @@ Json to_json(const Properties& properties) {
 }
 
 Json to_json(const SensorRow& row) {
-    const auto& [s, r, error] = row;
+    const Sensor& s = row.sensor;
+    const SensorReading& r = row.reading;
+    const std::string& error = row.error;
     Json out = {{"id", s.id}, {"number", s.number}};
     add_info(out, s);
     out["note"] = s.note;
     if (!error.empty()) {
         out["error"] = error; // no reading to report
+        out["status"] = row.status;
         return out;
     }
     out["type"] = r.type;
@@ -56,6 +60,7 @@ Json to_json(const SensorRow& row) {
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
         if (r.threshold_state & (1u << i)) crossed.push_back(kThresholdNames[i]);
     out["crossed"] = crossed;
+    out["state"] = state_word(worst_state(r.threshold_state));
     out["thresholds"] = thresholds_json(r.thresholds);
     out["hysteresis"] = {{"positive", r.hysteresis_positive}, {"negative", r.hysteresis_negative}};
     out["conversion"] = {{"m", number(s.m)}, {"b", number(s.b)}};

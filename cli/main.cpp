@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "commands.h"
 #include "exit_codes.h"
 #include "library.h"
+#include "monitoring_commands.h"
 
 namespace {
 
@@ -47,7 +49,9 @@ int run(int argc, char** argv) {
     CLI::App app{"velkdirect: see and drive the platform that the management daemon serves"};
     app.require_subcommand(1);
     app.footer(fmt::format("The daemon is reached at {}. Sensors are named by string id or by logical number\n"
-                           "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}",
+                           "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}\n"
+                           "`check` alone follows the monitoring-plugins convention instead\n"
+                           "(0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN).",
                            velkdirect::kSocketPath, exit_code::table));
     velkdirect::Context ctx;
     velkdirect::add_inventory_commands(app, ctx);
@@ -55,6 +59,9 @@ int run(int argc, char** argv) {
     velkdirect::add_indicator_commands(app, ctx);
     velkdirect::add_fru_commands(app, ctx);
     velkdirect::add_snapshot_command(app, ctx);
+    velkdirect::add_monitoring_commands(app, ctx);
+    // `check` is a monitoring plugin: bad usage is UNKNOWN there.
+    bool plugin = argc > 1 && std::string_view(argv[1]) == "check";
 
     try {
         // CLI11 would report a mistyped command as a missing one.
@@ -62,7 +69,8 @@ int run(int argc, char** argv) {
             throw CLI::ExtrasError(std::vector<std::string>{argv[1]});
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return usage_error(app, e);
+        int code = usage_error(app, e);
+        return plugin && code != 0 ? velkdirect::kPluginUnknown : code;
     }
     auto started = std::chrono::steady_clock::now();
     try {
@@ -70,6 +78,8 @@ int run(int argc, char** argv) {
         return exit_code::ok;
     } catch (const CLI::ParseError& e) {
         return usage_error(app, e);
+    } catch (const velkdirect::ExitStatus& e) {
+        return e.message.empty() ? e.code : fail(e.code, e.message.c_str());
     } catch (const velkdirect::CallError& e) {
         if (e.status() != -1) return fail(exit_code::failed, e.what());
         // The library says only -1: find out what happened.

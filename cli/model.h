@@ -66,6 +66,7 @@ struct SensorRow {
     Sensor sensor;
     SensorReading reading;
     std::string error; // why the reading could not be had; empty when it was
+    int status = 0;    // the daemon's status when it refused the reading
 };
 
 // A mode set for a duration that has not run out yet.

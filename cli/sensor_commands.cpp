@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "daemon_client.h"
 #include "library.h"
+#include "monitoring_commands.h"
 #include "text_format.h"
 
 namespace velkdirect {
@@ -284,9 +285,12 @@ void add_watch(CLI::App& app, Context& ctx) {
 void add_sensors(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("sensors", "every sensor: reading, value, thresholds and polling");
     add_json_flag(cmd, ctx);
-    on_run(cmd, ctx, [&ctx] {
+    auto fail_on = std::make_shared<std::optional<SensorState>>();
+    add_fail_on_option(cmd, *fail_on);
+    on_run(cmd, ctx, [&ctx, fail_on] {
         std::vector<SensorRow> rows = fetch_sensor_rows();
         print(ctx, sensor_table(rows), json_array(rows));
+        enforce_fail_on(rows, *fail_on);
         auto failed = std::count_if(rows.begin(), rows.end(), [](const SensorRow& row) { return !row.error.empty(); });
         if (failed != 0) throw Failure(fmt::format("{} of {} sensor readings could not be read", failed, rows.size()));
     });

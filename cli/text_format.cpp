@@ -170,7 +170,7 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
     columns.push_back({"POLL", A::right});
     const std::size_t table_width = columns.size();
     Table table(std::move(columns));
-    for (const auto& [sensor, r, error] : rows) {
+    for (const auto& [sensor, r, error, status] : rows) {
         std::string unit = find_property(sensor.properties, "unit").value_or("");
         if (!error.empty()) {
             std::vector<std::string> row = {sensor.id, sensor.path, "-", "-", unit, "error: " + error};

@@ -7,13 +7,16 @@ packages=(
   build-essential cmake pkg-config
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
+  libcpp-httplib-dev
   jq
 )
-# The cross compiler checks the record layouts of the 32-bit big-endian target.
+# The cross compiler checks the record layouts of the 32-bit big-endian target;
+# the exporter's end-to-end tests run a real Prometheus (and promtool) in a
+# network namespace of their own (unshare, ip) and scrape with curl.
 # --target adds what the test run on that target needs (scripts/target-test.sh):
 # the target's C library, qemu-user, and GoogleTest's sources to build for it.
 case "${1:-}" in
-  --tests) packages+=(g++-powerpc-linux-gnu) ;;
+  --tests) packages+=(g++-powerpc-linux-gnu prometheus curl iproute2 util-linux) ;;
   --target) packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu) ;;
 esac
 

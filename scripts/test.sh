@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: everything under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the concurrency test and the daemon's load
-# and attack tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, then the concurrency tests, the exporter's shared
+# reading and the daemon's load and attack tests under ThreadSanitizer.
 # The end-to-end tests need root (each runs in a private mount namespace).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,9 +13,11 @@ cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300)
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test
+cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test monitoring_unit_test
 (cd build-tsan && ctest -L threads --output-on-failure --timeout 300)
 # velkd-sim's own threads under load and attack; a race stops the daemon at
 # once, so the test sees it.
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -R '^(Load|Starvation|HostileClients|Faults)\.' \
   --output-on-failure --timeout 300)
+# The exporter's reading shared between scrape threads.
+(cd build-tsan && ctest -R '^SharedReading\.' --output-on-failure --timeout 300)

@@ -1,0 +1,258 @@
+// The exposition text, the check verdict and the shared reading of the
+// exporter without a daemon; the platform reading against a scripted one.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "exposition.h"
+#include "monitoring_commands.h"
+#include "shared_reading.h"
+#include "test_daemon.h"
+
+namespace velkdirect {
+namespace {
+
+using metrics::PlatformReading;
+
+SensorRow row(std::string id, std::string unit, float value, uint8_t crossed) {
+    SensorRow r;
+    r.sensor.id = id;
+    r.sensor.path = "/p/" + id;
+    r.sensor.properties = {{"unit", unit}};
+    r.reading.value = value;
+    r.reading.reading = 7;
+    r.reading.threshold_state = crossed;
+    r.reading.thresholds = {0, 5, 10, 85, 95, 100};
+    return r;
+}
+
+SensorRow refused(std::string id) {
+    SensorRow r = row(std::move(id), "volts", 0, 0);
+    r.error = "injected fault (status 5)";
+    r.status = 5;
+    return r;
+}
+
+// The sample lines of the text that start with `prefix`.
+std::vector<std::string> lines(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end - at);
+        if (line.starts_with(prefix)) out.push_back(line);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return out;
+}
+
+TEST(Exposition, DownSaysOnlyUpAndTheCost) {
+    PlatformReading down;
+    down.calls = 1;
+    down.failed_calls = 1;
+    down.duration_seconds = 2.5;
+    down.sensors.push_back(row("ignored", "volts", 1, 0));
+    std::string text = metrics::exposition(down);
+    EXPECT_EQ(lines(text, "velkdirect_"),
+              (std::vector<std::string>{"velkdirect_up 0", "velkdirect_scrape_duration_seconds 2.5",
+                                        "velkdirect_scrape_calls 1", "velkdirect_scrape_failed_calls 1"}));
+    EXPECT_NE(text.find("# TYPE velkdirect_up gauge\n"), std::string::npos);
+}
+
+TEST(Exposition, UnitsStatesAndRefusedReadings) {
+    PlatformReading up;
+    up.up = true;
+    up.names = {"Box", "B-1", 0};
+    up.sensors = {row("t", "degrees C", 97.5f, 0b011000), row("f", "RPM", 6400, 0), row("n", "", 1, 0b100001),
+                  refused("r"), row("t", "degrees C", 1, 0)}; // the second "t" is a duplicate
+    up.sensors[1].reading.thresholds[0] = std::numeric_limits<float>::quiet_NaN();
+    up.sensors[1].reading.thresholds[5] = std::numeric_limits<float>::infinity();
+    up.indicators = {{{}, 1}, {{}, std::nullopt}};
+    up.indicators[0].indicator.name = "led";
+    up.indicators[0].indicator.path = "/led";
+    up.indicators[1].indicator.name = "refused_led";
+    std::string text = metrics::exposition(up);
+
+    EXPECT_EQ(lines(text, "velkdirect_platform_info"),
+              std::vector<std::string>{"velkdirect_platform_info{name=\"Box\",model=\"B-1\"} 1"});
+    // A base unit goes in the name, any other unit in a label.
+    EXPECT_EQ(lines(text, "velkdirect_sensor_celsius"),
+              std::vector<std::string>{"velkdirect_sensor_celsius{id=\"t\",path=\"/p/t\"} 97.5"});
+    EXPECT_EQ(lines(text, "velkdirect_sensor_value"),
+              (std::vector<std::string>{"velkdirect_sensor_value{id=\"f\",path=\"/p/f\",unit=\"RPM\"} 6400",
+                                        "velkdirect_sensor_value{id=\"n\",path=\"/p/n\",unit=\"\"} 1"}));
+    EXPECT_EQ(lines(text, "velkdirect_sensor_state"),
+              (std::vector<std::string>{"velkdirect_sensor_state{id=\"t\",path=\"/p/t\"} 2",
+                                        "velkdirect_sensor_state{id=\"f\",path=\"/p/f\"} 0",
+                                        "velkdirect_sensor_state{id=\"n\",path=\"/p/n\"} 3"}));
+    EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_crossed{id=\"t\""),
+              (std::vector<std::string>{
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lnr\"} 0",
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lcr\"} 0",
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lnc\"} 0",
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"unc\"} 1",
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"ucr\"} 1",
+                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"unr\"} 0"}));
+    EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_value{id=\"f\""),
+              (std::vector<std::string>{
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lnr\"} NaN",
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lcr\"} 5",
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lnc\"} 10",
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"unc\"} 85",
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"ucr\"} 95",
+                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"unr\"} +Inf"}));
+    // The refused sensor keeps its identity and loses every reading series.
+    EXPECT_EQ(lines(text, "velkdirect_sensor_info{id=\"r\"").size(), 1u);
+    EXPECT_EQ(text.find("id=\"r\",path=\"/p/r\"}"), std::string::npos);
+    EXPECT_EQ(text.find("{id=\"r\",path=\"/p/r\",threshold"), std::string::npos);
+    EXPECT_EQ(lines(text, "velkdirect_sensor_info").size(), 4u);
+    EXPECT_EQ(lines(text, "velkdirect_indicator_mode"),
+              std::vector<std::string>{"velkdirect_indicator_mode{name=\"led\",path=\"/led\"} 1"});
+    // Every family once, HELP and TYPE first.
+    EXPECT_EQ(lines(text, "# TYPE velkdirect_sensor_celsius ").size(), 1u);
+}
+
+TEST(Exposition, HostileLabelValuesAreEscapedAndMadeUtf8) {
+    struct Case {
+        std::string id;
+        std::string label;
+    } cases[] = {
+        {"a\"b\\c\nd", R"(a\"b\\c\nd)"},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},    // valid UTF-8 stays
+        {"x\xffy", "x\xef\xbf\xbdy"},                  // a byte that never starts a sequence
+        {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},      // overlong
+        {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"}, // a surrogate
+        {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},      // cut short
+        {"\xf0\x9f\x94\xa5", "\xf0\x9f\x94\xa5"},      // four bytes
+    };
+    for (const Case& c : cases) {
+        PlatformReading up;
+        up.up = true;
+        up.sensors = {row(c.id, "volts", 1, 0)};
+        up.sensors[0].sensor.path = "/p";
+        EXPECT_EQ(lines(metrics::exposition(up), "velkdirect_sensor_volts"),
+                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p\"} 1"})
+            << c.label;
+    }
+}
+
+TEST(Check, VerdictAndPerformanceData) {
+    struct Case {
+        std::vector<SensorRow> rows;
+        bool warning_only;
+        int code;
+        std::string line;
+    } cases[] = {
+        {{row("a", "volts", 3.3f, 0), row("b c", "RPM", 10, 0)}, false, kPluginOk,
+         "VELKDIRECT OK - 2 sensors ok | a=3.3;10:85;5:95;; 'b c'=10;10:85;5:95;;"},
+        {{row("a", "volts", 88, 0b001000)}, false, kPluginWarning,
+         "VELKDIRECT WARNING - 1 of 1 sensors: a non-critical (88 volts) | a=88;10:85;5:95;;"},
+        {{row("a", "volts", 88, 0b001000), row("t", "degrees C", 97, 0b011000)}, false, kPluginCritical,
+         "VELKDIRECT CRITICAL - 2 of 2 sensors: t critical (97 degrees C), a non-critical (88 volts) | "
+         "a=88;10:85;5:95;; t=97;10:85;5:95;;"},
+        {{row("t", "", 101, 0b111000)}, true, kPluginWarning,
+         "VELKDIRECT WARNING - 1 of 1 sensors: t non-recoverable (101) | t=101;10:85;5:95;;"},
+        {{refused("r"), row("it's", "volts", 1, 0)}, false, kPluginCritical,
+         "VELKDIRECT CRITICAL - 1 of 2 sensors: r reading refused: injected fault (status 5) | r=U 'it''s'=1;10:85;5:95;;"},
+        {{}, false, kPluginOk, "VELKDIRECT OK - the daemon lists no sensor"},
+    };
+    for (const Case& c : cases) {
+        CheckResult result = check_sensors(c.rows, c.warning_only);
+        EXPECT_EQ(result.code, c.code) << c.line;
+        EXPECT_EQ(result.line, c.line);
+    }
+    SensorRow open_ended = row("o", "volts", 1, 0);
+    open_ended.reading.thresholds = {NAN, NAN, NAN, 2, NAN, NAN};
+    EXPECT_EQ(check_sensors({open_ended}, false).line, "VELKDIRECT OK - 1 sensor ok | o=1;~:2;;;");
+}
+
+TEST(SharedReading, ConcurrentScrapesShareOneReadingAndLateOnesGetUpZero) {
+    std::atomic<int> reads{0};
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    exporter::SharedReading shared([&] {
+        ++reads;
+        released.wait();
+        PlatformReading r;
+        r.up = true;
+        r.calls = 3;
+        return r;
+    });
+    auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(30); };
+
+    // A scrape whose deadline passes while the daemon hangs: up 0, on time.
+    auto before = std::chrono::steady_clock::now();
+    PlatformReading late = shared.get(before + std::chrono::milliseconds(50));
+    EXPECT_FALSE(late.up);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+
+    // Scrapes arriving meanwhile join the reading under way.
+    std::vector<std::future<PlatformReading>> scrapes;
+    for (int i = 0; i < 8; ++i) scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(soon()); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    release.set_value();
+    for (auto& s : scrapes) {
+        PlatformReading r = s.get();
+        EXPECT_TRUE(r.up);
+        EXPECT_EQ(r.calls, 3u);
+    }
+    EXPECT_EQ(reads.load(), 1);
+    // The next scrape gets a fresh reading, not the finished one.
+    EXPECT_TRUE(shared.get(soon()).up);
+    EXPECT_EQ(reads.load(), 2);
+}
+
+// A daemon that refuses a list or answers garbage: the reading says down,
+// with what it cost, and never more calls than it needs to find out.
+TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
+    using vdfe::test::Behaviour;
+    using vdfe::test::words;
+    constexpr uint32_t kSensorList = 3, kIndicatorList = 5, kNames = 8;
+    const vdfe::test::Bytes names = words({0, 1, 0, 0}); // status 0, lead byte 1, two empty strings
+    const vdfe::test::Bytes empty_list = words({0, 0});  // status 0, no records
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint32_t, vdfe::test::Script>> scripts;
+        bool up;
+        unsigned calls;
+        unsigned failed;
+    } cases[] = {
+        {"names garbled", {{kNames, {Behaviour::reply, words({0, 1, 0xffffffffu})}}}, false, 1, 1},
+        {"hang-up", {{kNames, {Behaviour::hang_up, {}}}}, false, 1, 1},
+        {"sensor list refused",
+         {{kNames, {Behaviour::reply, names}}, {kSensorList, {Behaviour::reply, words({5})}}},
+         false, 2, 1},
+        {"indicator list missing",
+         {{kNames, {Behaviour::reply, names}},
+          {kSensorList, {Behaviour::reply, empty_list}},
+          {kIndicatorList, {Behaviour::no_procedure, {}}}},
+         false, 3, 1},
+        {"empty platform",
+         {{kNames, {Behaviour::reply, names}},
+          {kSensorList, {Behaviour::reply, empty_list}},
+          {kIndicatorList, {Behaviour::reply, empty_list}}},
+         true, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vdfe::test::TestDaemon daemon;
+        for (const auto& [procedure, script] : c.scripts) daemon.script(procedure, script);
+        PlatformReading reading = metrics::read_platform();
+        EXPECT_EQ(reading.up, c.up);
+        EXPECT_EQ(reading.calls, c.calls);
+        EXPECT_EQ(reading.failed_calls, c.failed);
+        EXPECT_EQ(daemon.call_count(), c.calls);
+        EXPECT_TRUE(reading.sensors.empty());
+        EXPECT_NE(metrics::exposition(reading).find(c.up ? "\nvelkdirect_up 1\n" : "\nvelkdirect_up 0\n"),
+                  std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace velkdirect
