@@ -34,6 +34,8 @@ int fail(int code, const char* message) {
 int main(int argc, char** argv) {
     CLI::App app{"velkdirect: see and drive the platform that the management daemon serves"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", fmt::format("velkdirect {}", VELKDIRECTFE_VERSION_STRING),
+                         "print the version and exit");
     app.footer(fmt::format("The daemon is reached at {}.\n"
                            "Exit status: 0 success, 1 the daemon refused or the request failed, 2 bad usage, "
                            "3 the daemon cannot be reached.",

@@ -13,6 +13,7 @@
 #include "log.h"
 #include "server.h"
 #include "socket_claim.h"
+#include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
 
 namespace {
@@ -32,6 +33,8 @@ velkd::Description load(const std::string& config) {
 
 int main(int argc, char** argv) {
     CLI::App app{"velkd-sim: a simulated platform management daemon"};
+    app.set_version_flag("--version", std::string("velkd-sim ") + VELKDIRECTFE_VERSION_STRING,
+                         "print the version and exit");
     std::string config;
     std::string state_dir;
     std::string socket_path = VELKD_SOCKET_PATH;

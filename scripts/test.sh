@@ -7,10 +7,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests
 
 jobs=$(nproc)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_SANITIZE=ON -DVELKDIRECTFE_BENCH=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_SANITIZE=ON -DVELKDIRECTFE_BENCH=ON -DVELKDIRECTFE_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300)
 
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF >/dev/null
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF -DVELKDIRECTFE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target concurrency_test
 (cd build-tsan && ctest -L threads --output-on-failure --timeout 300)
