@@ -25,8 +25,9 @@ constexpr int kExitBadDescription = 1;
 constexpr int kExitNoSocket = 2;
 constexpr int kExitUsage = 3;
 
-velkd::Description load(const std::string& config) {
-    if (config.empty())
+velkd::Description load(const std::string& config, bool optional) {
+    std::error_code error;
+    if (config.empty() || (optional && !std::filesystem::exists(config, error) && !error))
         return velkd::load_description_text(velkd::kDefaultPlatformText, std::string(velkd::kDefaultPlatformSource),
                                             std::filesystem::current_path());
     return velkd::load_description_file(config);
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("velkd-sim ") + VELKDIRECTFE_VERSION_STRING,
                          "print the version and exit");
     std::string config;
+    bool config_optional = false;
     std::string state_dir;
     std::string socket_path = VELKD_SOCKET_PATH;
     std::string socket_mode = "0660";
@@ -49,6 +51,8 @@ int main(int argc, char** argv) {
     bool check_only = false;
     bool print_default = false;
     app.add_option("--config", config, "platform description file (TOML); default: the built-in platform");
+    app.add_flag("--config-optional", config_optional,
+                 "serve the built-in platform while the --config file does not exist");
     app.add_option("--state-dir", state_dir, "directory that keeps FRU data written by clients");
     app.add_option("--socket", socket_path, "socket path")->capture_default_str();
     app.add_option("--socket-mode", socket_mode,
@@ -87,7 +91,7 @@ int main(int argc, char** argv) {
     std::shared_ptr<velkd::Platform> platform;
     try {
         if (!state_dir.empty()) store = std::make_unique<velkd::FruStore>(state_dir);
-        platform = std::make_shared<velkd::Platform>(load(config), store.get());
+        platform = std::make_shared<velkd::Platform>(load(config, config_optional), store.get());
     } catch (const std::exception& e) {
         velkd::log(velkd::LogLevel::error, "{}", e.what());
         return kExitBadDescription;
@@ -103,7 +107,7 @@ int main(int argc, char** argv) {
         if (!activated) claim.emplace(socket_path, access);
         int listen_fd = activated ? *activated : claim->fd();
         std::string serving = fmt::format("serving {} on {}",
-                                          config.empty() ? std::string(velkd::kDefaultPlatformSource) : config,
+                                          config.empty() || !std::filesystem::exists(config) ? std::string(velkd::kDefaultPlatformSource) : config,
                                           activated ? velkd::socket_path_of(*activated) : socket_path);
         velkd::PlatformHolder platforms(std::move(platform));
         velkd::log(velkd::LogLevel::info, "{}{}", serving, activated ? " (socket passed by the service manager)" : "");
@@ -111,7 +115,7 @@ int main(int argc, char** argv) {
             velkd::notify_reloading();
             std::shared_ptr<velkd::Platform> next;
             try {
-                next = std::make_shared<velkd::Platform>(load(config), store.get());
+                next = std::make_shared<velkd::Platform>(load(config, config_optional), store.get());
             } catch (const std::exception& e) {
                 velkd::log(velkd::LogLevel::warning, "reload refused, keeping the running platform: {}", e.what());
             }
