@@ -25,9 +25,11 @@ if(SCDOC_EXECUTABLE)
     get_filename_component(page ${source} NAME_WLE) # velkdirect.1
     string(REGEX MATCH "[0-9]$" section ${page})
     set(output ${PROJECT_BINARY_DIR}/man/${page})
-    add_custom_command(OUTPUT ${output}
+    # Installed compressed, as Debian wants them and man reads them.
+    add_custom_command(OUTPUT ${output} ${output}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
       COMMAND ${SCDOC_EXECUTABLE} < ${source} > ${output}
+      COMMAND gzip -9nc ${output} > ${output}.gz
       DEPENDS ${source} VERBATIM)
     list(APPEND VELKDIRECTFE_MAN_PAGES ${output})
     if(section STREQUAL "3")
@@ -35,7 +37,7 @@ if(SCDOC_EXECUTABLE)
     else()
       set(component tools)
     endif()
-    install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+    install(FILES ${output}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${VELKDIRECTFE_MAN_PAGES})
 elseif(man_sources)

@@ -7,12 +7,20 @@ packages=(
   build-essential cmake pkg-config
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
-  jq
+  jq libsystemd-dev scdoc
 )
-# The cross compiler checks the record layouts of the 32-bit big-endian target.
-if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(g++-powerpc-linux-gnu)
-fi
+# The cross compiler checks the record layouts of the 32-bit big-endian target;
+# systemd, man-db, groff, bash-completion and abigail-tools serve the tests of
+# the units, man pages, completion and ABI. --packaging: what building and
+# checking the .deb files takes.
+case "${1:-}" in
+  --tests)
+    packages+=(g++-powerpc-linux-gnu systemd man-db groff-base bash-completion abigail-tools passwd util-linux)
+    ;;
+  --packaging)
+    packages+=(dpkg-dev fakeroot lintian file gzip)
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +29,6 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
 fi
