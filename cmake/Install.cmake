@@ -32,3 +32,14 @@ file(RELATIVE_PATH VELKDIRECTFE_PC_LIBDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTAL
 file(RELATIVE_PATH VELKDIRECTFE_PC_INCLUDEDIR ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_INCLUDEDIR})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/velkdirectfe.pc.in ${PROJECT_BINARY_DIR}/velkdirectfe.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velkdirectfe.pc DESTINATION ${VELKDIRECTFE_PKGCONFIG_DIR} COMPONENT dev)
+
+# Rewrites the ABI baseline (abi/) from this build's library, for a change to
+# the interface made on purpose; the abi_baseline test compares against it.
+find_program(ABIDW_EXECUTABLE abidw)
+if(ABIDW_EXECUTABLE)
+  add_custom_target(abi_baseline
+    COMMAND ${ABIDW_EXECUTABLE} --no-corpus-path --no-comp-dir-path
+            --no-show-locs --out-file ${PROJECT_SOURCE_DIR}/abi/libvelkdirectfe.so.${PROJECT_VERSION_MAJOR}.abi
+            $<TARGET_FILE:velkdirectfe>
+    DEPENDS velkdirectfe VERBATIM)
+endif()
