@@ -14,3 +14,7 @@ cmake --build build-asan -j"$jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF -DVELKDIRECTFE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target concurrency_test
 (cd build-tsan && ctest -L threads --output-on-failure --timeout 300)
+
+# The Debian packages, built with Debian's hardening flags (dpkg-buildflags)
+# and checked by lintian.
+scripts/build-debs.sh build-deb
