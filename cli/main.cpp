@@ -48,6 +48,8 @@ int finish(int code) {
 int run(int argc, char** argv) {
     CLI::App app{"velkdirect: see and drive the platform that the management daemon serves"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", fmt::format("velkdirect {}", VELKDIRECTFE_VERSION_STRING),
+                         "print the version and exit");
     app.footer(fmt::format("The daemon is reached at {}. Sensors are named by string id or by logical number\n"
                            "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}\n"
                            "`check` alone follows the monitoring-plugins convention instead\n"

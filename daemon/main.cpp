@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include <unistd.h>
+
 #include "default_platform.h"
 #include "description_loader.h"
 #include "exit_codes.h"
@@ -15,6 +17,8 @@
 #include "log.h"
 #include "server.h"
 #include "socket_claim.h"
+#include "systemd_notify.h"
+#include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
 
 namespace {
@@ -23,8 +27,9 @@ constexpr int kExitBadDescription = velk::exit_code::failed;
 constexpr int kExitNoSocket = velk::exit_code::socket_busy;
 constexpr int kExitUsage = velk::exit_code::usage;
 
-velkd::Description load(const std::string& config) {
-    if (config.empty())
+velkd::Description load(const std::string& config, bool optional) {
+    std::error_code error;
+    if (config.empty() || (optional && !std::filesystem::exists(config, error) && !error))
         return velkd::load_description_text(velkd::kDefaultPlatformText, std::string(velkd::kDefaultPlatformSource),
                                             std::filesystem::current_path());
     return velkd::load_description_file(config);
@@ -34,18 +39,29 @@ velkd::Description load(const std::string& config) {
 
 int main(int argc, char** argv) {
     CLI::App app{"velkd-sim: a simulated platform management daemon"};
+    app.set_version_flag("--version", std::string("velkd-sim ") + VELKDIRECTFE_VERSION_STRING,
+                         "print the version and exit");
     app.footer(std::string(velk::exit_code::table));
     std::string config;
+    bool config_optional = false;
     std::string state_dir;
     std::string socket_path = VELKD_SOCKET_PATH;
+    std::string socket_mode = "0660";
+    std::string socket_group;
     int verbosity = 0;
     std::optional<int> ready_fd;
     velkd::ServerOptions options;
     bool check_only = false;
     bool print_default = false;
     app.add_option("--config", config, "platform description file (TOML); default: the built-in platform");
+    app.add_flag("--config-optional", config_optional,
+                 "serve the built-in platform while the --config file does not exist");
     app.add_option("--state-dir", state_dir, "directory that keeps FRU data written by clients");
     app.add_option("--socket", socket_path, "socket path")->capture_default_str();
+    app.add_option("--socket-mode", socket_mode,
+                   "permission bits of the socket, octal; default: the daemon's user and group only")
+        ->capture_default_str();
+    app.add_option("--socket-group", socket_group, "group of the socket (name or number); default: the daemon's");
     app.add_flag("-v,--verbose", verbosity, "log each request (-v), and connections too (-vv)");
     app.add_option("--ready-fd", ready_fd, "write \"ready\" to this file descriptor once serving");
     app.add_option("--workers", options.workers, "calls answered at once")->check(CLI::Range(1, 1024))->capture_default_str();
@@ -72,8 +88,15 @@ int main(int argc, char** argv) {
         int code = app.exit(e);
         return code == 0 ? 0 : kExitUsage;
     }
-    options.ready_fd = ready_fd;
     velkd::set_log_verbosity(verbosity);
+    velkd::SocketAccess access;
+    try {
+        access.mode = velkd::parse_socket_mode(socket_mode);
+        if (!socket_group.empty()) access.group = velkd::resolve_group(socket_group);
+    } catch (const std::invalid_argument& e) {
+        velkd::log(velkd::LogLevel::error, "{}", e.what());
+        return kExitUsage;
+    }
 
     if (print_default) {
         std::fwrite(velkd::kDefaultPlatformText.data(), 1, velkd::kDefaultPlatformText.size(), stdout);
@@ -84,17 +107,17 @@ int main(int argc, char** argv) {
     std::shared_ptr<velkd::Platform> platform;
     try {
         if (!state_dir.empty()) store = std::make_unique<velkd::FruStore>(state_dir);
-        platform = std::make_shared<velkd::Platform>(load(config), store.get());
+        platform = std::make_shared<velkd::Platform>(load(config, config_optional), store.get());
     } catch (const velkd::LoadError& e) {
         // Every problem on a line of its own, and how many there were.
-        for (const std::string& problem : e.problems()) velkd::log(velkd::LogLevel::info, "error: {}", problem);
+        for (const std::string& problem : e.problems()) velkd::log(velkd::LogLevel::error, "{}", problem);
         if (check_only)
             velkd::log(velkd::LogLevel::info, "{} problem{} found{}", e.problems().size(),
                        e.problems().size() == 1 ? "" : "s",
                        e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : "");
         return kExitBadDescription;
     } catch (const std::exception& e) {
-        velkd::log(velkd::LogLevel::info, "error: {}", e.what());
+        velkd::log(velkd::LogLevel::error, "{}", e.what());
         return kExitBadDescription;
     }
     if (check_only) {
@@ -109,21 +132,34 @@ int main(int argc, char** argv) {
 
     velkd::block_daemon_signals();
     try {
-        velkd::SocketClaim socket(socket_path);
+        // Under socket activation the service manager owns the path and its
+        // access (SocketMode=, SocketGroup=); otherwise the daemon claims it.
+        std::optional<int> activated = velkd::take_activated_socket();
+        std::optional<velkd::SocketClaim> claim;
+        if (!activated) claim.emplace(socket_path, access);
+        int listen_fd = activated ? *activated : claim->fd();
+        std::string serving = fmt::format("serving {} on {}",
+                                          config.empty() || !std::filesystem::exists(config) ? std::string(velkd::kDefaultPlatformSource) : config,
+                                          activated ? velkd::socket_path_of(*activated) : socket_path);
         velkd::PlatformHolder platforms(std::move(platform));
-        velkd::log(velkd::LogLevel::info, "serving {} on {}",
-                   config.empty() ? std::string(velkd::kDefaultPlatformSource) : config, socket_path);
+        velkd::log(velkd::LogLevel::info, "{}{}", serving, activated ? " (socket passed by the service manager)" : "");
         auto reload = [&]() -> std::shared_ptr<velkd::Platform> {
+            velkd::notify_reloading();
+            std::shared_ptr<velkd::Platform> next;
             try {
-                return std::make_shared<velkd::Platform>(load(config), store.get());
+                next = std::make_shared<velkd::Platform>(load(config, config_optional), store.get());
             } catch (const std::exception& e) {
-                velkd::log(velkd::LogLevel::info, "reload refused, keeping the running platform: {}", e.what());
-                return nullptr;
+                velkd::log(velkd::LogLevel::warning, "reload refused, keeping the running platform: {}", e.what());
             }
+            velkd::notify_ready(serving);
+            return next;
         };
-        velkd::run_server(socket.fd(), options, platforms, reload);
+        options.ready_fd = velkd::relay_ready(ready_fd, serving);
+        velkd::run_server(listen_fd, options, platforms, reload);
+        velkd::notify_stopping();
+        if (activated) ::close(*activated);
     } catch (const std::runtime_error& e) {
-        velkd::log(velkd::LogLevel::info, "error: {}", e.what());
+        velkd::log(velkd::LogLevel::error, "{}", e.what());
         return kExitNoSocket;
     }
     return 0;

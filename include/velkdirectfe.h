@@ -46,6 +46,13 @@
 #ifndef VELKDIRECTFE_H
 #define VELKDIRECTFE_H
 
+/* The version of this header (and of the library built with it). The build
+ * reads these lines; the shared library's soname follows the major number. */
+#define VELKDIRECTFE_VERSION_MAJOR 1
+#define VELKDIRECTFE_VERSION_MINOR 0
+#define VELKDIRECTFE_VERSION_PATCH 0
+#define VELKDIRECTFE_VERSION_STRING "1.0.0"
+
 #include <stdint.h>
 
 #ifdef __cplusplus

@@ -8,16 +8,27 @@ packages=(
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
   libcpp-httplib-dev
-  jq
+  jq libsystemd-dev scdoc
 )
 # The cross compiler checks the record layouts of the 32-bit big-endian target;
 # the exporter's end-to-end tests run a real Prometheus (and promtool) in a
-# network namespace of their own (unshare, ip) and scrape with curl.
-# --target adds what the test run on that target needs (scripts/target-test.sh):
-# the target's C library, qemu-user, and GoogleTest's sources to build for it.
+# network namespace of their own (unshare, ip) and scrape with curl; systemd,
+# man-db, groff, bash-completion and abigail-tools serve the tests of the
+# units, man pages, completion and ABI. --packaging: what building and
+# checking the .deb files takes. --target adds what the test run on that
+# target needs (scripts/target-test.sh): the target's C library, qemu-user,
+# and GoogleTest's sources to build for it.
 case "${1:-}" in
-  --tests) packages+=(g++-powerpc-linux-gnu prometheus curl iproute2 util-linux) ;;
-  --target) packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu) ;;
+  --tests)
+    packages+=(g++-powerpc-linux-gnu prometheus curl iproute2 util-linux
+               systemd man-db groff-base bash-completion abigail-tools passwd)
+    ;;
+  --packaging)
+    packages+=(dpkg-dev fakeroot lintian file gzip)
+    ;;
+  --target)
+    packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu)
+    ;;
 esac
 
 missing=()

@@ -8,11 +8,11 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests
 
 jobs=$(nproc)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_SANITIZE=ON -DVELKDIRECTFE_BENCH=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_SANITIZE=ON -DVELKDIRECTFE_BENCH=ON -DVELKDIRECTFE_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ctest -j"$jobs" --output-on-failure --timeout 300)
 
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF >/dev/null
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_TSAN=ON -DVELKDIRECTFE_BENCH=OFF -DVELKDIRECTFE_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test monitoring_unit_test
 (cd build-tsan && ctest -L threads --output-on-failure --timeout 300)
 # velkd-sim's own threads under load and attack; a race stops the daemon at
@@ -21,3 +21,7 @@ cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test mon
   --output-on-failure --timeout 300)
 # The exporter's reading shared between scrape threads.
 (cd build-tsan && ctest -R '^SharedReading\.' --output-on-failure --timeout 300)
+
+# The Debian packages, built with Debian's hardening flags (dpkg-buildflags)
+# and checked by lintian.
+scripts/build-debs.sh build-deb

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the three Debian packages (libvelkdirectfe1, libvelkdirectfe-dev,
+# velkdirect-tools) with Debian's build and hardening flags, and checks them
+# with lintian. The packages land in BUILD_DIR (default: build-deb).
+#   scripts/build-debs.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-deb}
+scripts/install-deps.sh --packaging
+
+# dpkg-buildflags gives CPPFLAGS apart; CMake reads only C/CXX/LDFLAGS.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+eval "$(dpkg-buildflags --export=sh)"
+export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS"
+
+# Build type None: the flags above are all there is, as in a Debian build.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_SKIP_INSTALL_RPATH=ON -DVELKDIRECTFE_TESTS=OFF -DVELKDIRECTFE_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=$(command -v ccache || true) >/dev/null
+cmake --build "$build" -j"$(nproc)"
+rm -f "$build"/*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+ls "$build"/*.deb
+lintian --fail-on error,warning "$build"/*.deb
+echo "lintian: clean"
