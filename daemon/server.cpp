@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -57,7 +59,7 @@ public:
         ::fcntl(listen_fd_, F_SETFL, ::fcntl(listen_fd_, F_GETFL) | O_NONBLOCK);
         // The wake-up stays readable once written, so every worker sees it.
         epoll_event wake{EPOLLIN, {.ptr = &wake_}};
-        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
+        epoll_event listen{EPOLLIN, {.ptr = &listen_fd_}};
         if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
             ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_fd_, &listen) != 0)
             throw std::runtime_error(std::string("epoll_ctl: ") + std::strerror(errno));
@@ -73,6 +75,7 @@ public:
     }
 
     void start() {
+        loop_ = std::thread([this] { run_loop(); });
         for (int i = 0; i < options_.workers; ++i) workers_.emplace_back([this] { work(); });
     }
 
@@ -80,6 +83,11 @@ public:
         stopping_ = true;
         uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+        loop_.join();
+        {
+            std::lock_guard lock(queue_mutex_);
+            queue_ready_.notify_all();
+        }
         for (std::thread& worker : workers_) worker.join();
     }
 
@@ -100,35 +108,78 @@ public:
     }
 
 private:
-    void work() {
+    // The event loop: one thread takes every event and answers the calls
+    // that cannot wait inline; it wakes no other thread for them. Events are
+    // level-triggered, so a connection costs an epoll_ctl only when what it
+    // waits for changes.
+    void run_loop() {
         while (!stopping_.load(std::memory_order_relaxed)) {
             epoll_event event{};
             int n = ::epoll_wait(epoll_, &event, 1, 1000);
             if (n != 1 || event.data.ptr == &wake_) continue;
-            if (event.data.ptr == &listen_fd_) {
+            if (event.data.ptr == &listen_fd_)
                 accept_one();
-                continue;
-            }
-            serve(static_cast<Connection*>(event.data.ptr), EPOLL_CTL_MOD);
+            else
+                serve(static_cast<Connection*>(event.data.ptr));
         }
     }
 
-    // Takes what the connection is ready for, then arms it for the next
-    // event (`op`: add it to the set, or modify it there), or closes it.
-    void serve(Connection* c, int op) {
+    // Takes what the connection is ready for and answers its calls, then
+    // waits for what comes next on it, or closes it. A call that may wait
+    // goes to the workers, and the connection leaves the epoll set meanwhile.
+    void serve(Connection* c) {
         std::unique_lock hold(c->busy);
-        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits, platforms_)
-                                                : on_readable(*c, options_.limits, platforms_);
-        epoll_event again{(next == Next::read ? EPOLLIN : EPOLLOUT) | EPOLLONESHOT, {.ptr = c}};
-        if (next == Next::close || ::epoll_ctl(epoll_, op, c->fd, &again) != 0) {
+        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits) : on_readable(*c, options_.limits);
+        while (next == Next::answer) {
+            if (call_may_wait(*c, platforms_)) {
+                if (c->events != 0) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, c->fd, nullptr);
+                c->events = 0;
+                c->deadline = kNoDeadline; // the daemon's time, not the client's
+                hold.unlock();
+                std::lock_guard lock(queue_mutex_);
+                queue_.push_back(c);
+                queue_ready_.notify_one();
+                return;
+            }
+            next = answer_call(*c, options_.limits, platforms_);
+        }
+        wait_for(c, next, hold);
+    }
+
+    // A worker: answers calls that may wait, one connection at a time.
+    void work() {
+        for (;;) {
+            Connection* c = nullptr;
+            {
+                std::unique_lock lock(queue_mutex_);
+                queue_ready_.wait(lock, [this] { return stopping_.load() || !queue_.empty(); });
+                if (queue_.empty()) return; // stopping
+                c = queue_.front();
+                queue_.pop_front();
+            }
+            std::unique_lock hold(c->busy);
+            Next next = answer_call(*c, options_.limits, platforms_);
+            while (next == Next::answer) next = answer_call(*c, options_.limits, platforms_);
+            wait_for(c, next, hold);
+        }
+    }
+
+    void wait_for(Connection* c, Next next, std::unique_lock<std::mutex>& hold) {
+        uint32_t want = next == Next::read ? EPOLLIN : EPOLLOUT;
+        if (next != Next::close && c->events != want) {
+            epoll_event event{want, {.ptr = c}};
+            if (::epoll_ctl(epoll_, c->events != 0 ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c->fd, &event) == 0)
+                c->events = want;
+            else
+                next = Next::close;
+        }
+        if (next == Next::close) {
             hold.unlock();
             close(c);
         }
     }
 
-    // Accepts one connection and registers it, then lets another worker
-    // take the next while this one serves it. Registering before the next
-    // accept keeps the caps' "newest" the latest to connect.
+    // Accepts one connection, registers it and serves it.
     void accept_one() {
         int fd = -1;
         do {
@@ -138,12 +189,9 @@ private:
             log(LogLevel::info, "error: accept: {}", std::strerror(errno));
             std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
         }
-        Connection* c = fd >= 0 ? admit(fd) : nullptr;
-        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
-        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_fd_, &listen);
         // A client usually sends its call right after connecting: take it
         // now, rather than after another trip through the loop.
-        if (c != nullptr) serve(c, EPOLL_CTL_ADD);
+        if (Connection* c = fd >= 0 ? admit(fd) : nullptr) serve(c);
     }
 
     // Registers a new connection, or closes it (null) when a cap is reached.
@@ -191,7 +239,13 @@ private:
     int epoll_ = -1;
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
+    std::thread loop_;
     std::vector<std::thread> workers_;
+
+    // Connections whose call may wait, for the workers.
+    std::mutex queue_mutex_;
+    std::condition_variable queue_ready_;
+    std::deque<Connection*> queue_;
 
     std::mutex mutex_; // guards the members below
     std::unordered_set<Connection*> connections_;
