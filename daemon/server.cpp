@@ -57,7 +57,7 @@ public:
         wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (epoll_ < 0 || wake_ < 0) throw std::runtime_error(std::string("epoll: ") + std::strerror(errno));
         ::fcntl(listen_fd_, F_SETFL, ::fcntl(listen_fd_, F_GETFL) | O_NONBLOCK);
-        // The wake-up stays readable once written, so every worker sees it.
+        // The wake-up at stop; level-triggered like everything in the set.
         epoll_event wake{EPOLLIN, {.ptr = &wake_}};
         epoll_event listen{EPOLLIN, {.ptr = &listen_fd_}};
         if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
@@ -92,13 +92,14 @@ public:
     }
 
     // Drops the clients whose deadline has passed: shutting the socket down
-    // wakes whoever waits on it, and its worker then closes it.
+    // makes it readable, and the event loop (or the worker answering it)
+    // then closes it.
     void sweep() {
         Deadline now = now_ns();
         std::lock_guard lock(mutex_);
         for (Connection* c : connections_) {
-            // A connection a worker holds is being read, answered or
-            // written right now: its deadline is checked next time.
+            // A connection the loop or a worker holds is being read, answered
+            // or written right now: its deadline is checked next time.
             std::unique_lock hold(c->busy, std::try_to_lock);
             if (!hold || c->deadline > now) continue;
             c->deadline = kNoDeadline;
