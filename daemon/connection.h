@@ -1,6 +1,6 @@
 // One client connection as the event loop sees it: the call record being
 // read, the reply being written, and the deadline of whichever is under way.
-// A connection is handled by one thread at a time (the event loop, or a
+// A connection is handled by one thread at a time (its event loop, or a
 // worker while it is out of the loop's set); `busy` is held meanwhile, which also orders the handling
 // across workers for the thread sanitizer. The deadline check takes `busy`
 // too, so that no 64-bit atomics are needed (the 32-bit target has none).
@@ -36,10 +36,11 @@ inline Deadline deadline_in(int ms) {
 }
 
 struct Connection {
-    Connection(int fd_, uid_t uid_) : fd(fd_), uid(uid_) {}
+    Connection(int fd_, uid_t uid_, int epoll_) : fd(fd_), uid(uid_), epoll(epoll_) {}
 
     const int fd;
-    const uid_t uid; // the peer's, for the per-user cap
+    const uid_t uid;  // the peer's, for the per-user cap
+    const int epoll;  // the set of the event loop that serves it
     std::mutex busy;
     Deadline deadline = kNoDeadline; // guarded by busy
     uint32_t events = 0;             // what the loop waits for; 0: not in its set
