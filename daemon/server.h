@@ -1,7 +1,7 @@
 // The daemon's main loop. Connections wait in one epoll set and cost no
-// thread while they wait; one event-loop thread reads what has come of each
-// call, answers a complete call inline and writes the reply without
-// blocking. Calls that may wait (a fault's delay, a FRU write synced to disk)
+// thread while they wait; two event loops (each with its own epoll set and
+// the connections it accepted) read what has come of each call, answer a
+// complete call inline and write the reply without blocking. Calls that may wait (a fault's delay, a FRU write synced to disk)
 // go to a small pool of workers, so that they hold up no one else. Deadlines drop clients that are too
 // slow to send a call or to read a reply, and caps on open connections
 // (overall and per peer user) close the newest connection beyond them.
