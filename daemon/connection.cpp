@@ -193,23 +193,6 @@ std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
     return std::nullopt;
 }
 
-// Answers the complete call in c.call, then those already received after it.
-Next answer_calls(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
-    for (;;) {
-        c.in_call = false;
-        c.deadline = kNoDeadline;
-        bool answered = answer(c, platforms);
-        c.call.clear();
-        if (c.call.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.call); // an idle client keeps little
-        if (!answered) return Next::close;
-        c.out_sent = 0;
-        Next next = flush(c);
-        if (next == Next::write) c.deadline = deadline_in(limits.reply_timeout_ms);
-        if (next != Next::read) return next;
-        if (auto wait = next_call(c, limits)) return *wait;
-    }
-}
-
 } // namespace
 
 // ---- CallIo on the call in memory -----------------------------------------------
@@ -276,7 +259,7 @@ bool CallIo::reply_rpc_mismatch() {
 
 // ---- the connection's events -------------------------------------------------------
 
-Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+Next on_readable(Connection& c, const ConnectionLimits& limits) {
     thread_local std::vector<char> scratch(64 * 1024);
     for (;;) {
         ssize_t n = ::recv(c.fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
@@ -294,7 +277,7 @@ Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHo
             }
             if (fed == Feed::call) {
                 c.pending.assign(at, end);
-                return answer_calls(c, limits, platforms);
+                return Next::answer;
             }
             // A short read drained the socket; the loop reports more bytes.
             if (static_cast<std::size_t>(n) < scratch.size()) return Next::read;
@@ -311,11 +294,31 @@ Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHo
     }
 }
 
-Next on_writable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+Next on_writable(Connection& c, const ConnectionLimits& limits) {
     Next next = flush(c);
     if (next != Next::read) return next;
     if (auto wait = next_call(c, limits)) return *wait;
-    return answer_calls(c, limits, platforms);
+    return Next::answer;
+}
+
+bool call_may_wait(const Connection& c, const PlatformHolder& platforms) {
+    // xid, direction, RPC version, program, version, procedure
+    return c.call.size() >= 24 && platforms.get()->may_wait(word_at(c.call, 5));
+}
+
+Next answer_call(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
+    c.in_call = false;
+    c.deadline = kNoDeadline;
+    bool answered = answer(c, platforms);
+    c.call.clear();
+    if (c.call.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.call); // an idle client keeps little
+    if (!answered) return Next::close;
+    c.out_sent = 0;
+    Next next = flush(c);
+    if (next == Next::write) c.deadline = deadline_in(limits.reply_timeout_ms);
+    if (next != Next::read) return next;
+    if (auto wait = next_call(c, limits)) return *wait;
+    return Next::answer; // another call came with this one
 }
 
 } // namespace velkd

@@ -1,7 +1,7 @@
 // One client connection as the event loop sees it: the call record being
 // read, the reply being written, and the deadline of whichever is under way.
-// A connection is handled by one worker at a time (the loop arms it for one
-// event at a time); `busy` is held meanwhile, which also orders the handling
+// A connection is handled by one thread at a time (its event loop, or a
+// worker while it is out of the loop's set); `busy` is held meanwhile, which also orders the handling
 // across workers for the thread sanitizer. The deadline check takes `busy`
 // too, so that no 64-bit atomics are needed (the 32-bit target has none).
 #pragma once
@@ -36,12 +36,14 @@ inline Deadline deadline_in(int ms) {
 }
 
 struct Connection {
-    Connection(int fd_, uid_t uid_) : fd(fd_), uid(uid_) {}
+    Connection(int fd_, uid_t uid_, int epoll_) : fd(fd_), uid(uid_), epoll(epoll_) {}
 
     const int fd;
-    const uid_t uid; // the peer's, for the per-user cap
+    const uid_t uid;  // the peer's, for the per-user cap
+    const int epoll;  // the set of the event loop that serves it
     std::mutex busy;
     Deadline deadline = kNoDeadline; // guarded by busy
+    uint32_t events = 0;             // what the loop waits for; 0: not in its set
 
     // The record being read: its fragments' bytes so far, and where the
     // reader is in the current fragment's marker or body.
@@ -58,11 +60,16 @@ struct Connection {
     std::size_t out_sent = 0;
 };
 
-// What the loop should wait for next on a connection.
-enum class Next { read, write, close };
+// What comes next on a connection: wait until it is readable or writable,
+// close it, or answer the complete call it holds.
+enum class Next { read, write, close, answer };
 
 // Called when the connection is readable, or writable while a reply waits.
-Next on_readable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms);
-Next on_writable(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms);
+Next on_readable(Connection& c, const ConnectionLimits& limits);
+Next on_writable(Connection& c, const ConnectionLimits& limits);
+// Whether answering the complete call may wait (see Platform::may_wait).
+bool call_may_wait(const Connection& c, const PlatformHolder& platforms);
+// Answers the complete call and writes what it can of the reply.
+Next answer_call(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms);
 
 } // namespace velkd

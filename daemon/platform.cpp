@@ -6,6 +6,7 @@
 
 #include "log.h"
 #include "status.h"
+#include "velkdirectfe_wire.h"
 #include "wire/block_layout.h"
 
 namespace velkd {
@@ -132,6 +133,13 @@ Platform::Platform(Description description, const FruStore* store)
         if (auto saved = store_ ? store_->load(fru.name, data.size()) : std::nullopt) data = std::move(*saved);
         fru_data_.push_back(std::move(data));
     }
+}
+
+bool Platform::may_wait(uint32_t procedure) const {
+    if (procedure == VELKD_WRITE_FRU_DIRECT && store_ != nullptr) return true;
+    for (const FaultDesc& f : description_.faults)
+        if (f.delay_ms != 0 && (!f.procedure || static_cast<uint32_t>(*f.procedure) == procedure)) return true;
+    return false;
 }
 
 std::optional<std::size_t> Platform::find_sensor(std::string_view name) const { return find_in(sensor_names_, name); }

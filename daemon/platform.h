@@ -50,6 +50,10 @@ public:
     const Description& description() const { return description_; }
     const WireRecords& wire() const { return wire_; }
     FaultInjector& faults() { return faults_; }
+    // Whether a call of this procedure may wait: a fault may delay it, or it
+    // writes FRU data that is synced to the state directory. The server
+    // answers such calls off its event loop.
+    bool may_wait(uint32_t procedure) const;
 
     // ---- lookups (description only, no lock) --------------------------------
     // Sensors by string id or path, indicators and FRUs by name or path.

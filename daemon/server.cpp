@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -43,6 +45,11 @@ void announce_ready(std::optional<int> fd) {
 
 Deadline now_ns() { return deadline_in(0); }
 
+// Event loops, each with its own epoll set and the connections it accepted:
+// one per core of the machine this runs on (2), so that the daemon's share of
+// the processors does not shrink to one thread's among many clients.
+constexpr int kLoops = 2;
+
 // How often the deadlines are checked: a client is dropped at most this
 // long after its deadline.
 constexpr int kSweepMs = 50;
@@ -51,16 +58,21 @@ class Server {
 public:
     Server(int listen_fd, const ServerOptions& options, const PlatformHolder& platforms)
         : listen_fd_(listen_fd), options_(options), platforms_(platforms) {
-        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
         wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (epoll_ < 0 || wake_ < 0) throw std::runtime_error(std::string("epoll: ") + std::strerror(errno));
+        if (wake_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
         ::fcntl(listen_fd_, F_SETFL, ::fcntl(listen_fd_, F_GETFL) | O_NONBLOCK);
-        // The wake-up stays readable once written, so every worker sees it.
-        epoll_event wake{EPOLLIN, {.ptr = &wake_}};
-        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
-            ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listen_fd_, &listen) != 0)
-            throw std::runtime_error(std::string("epoll_ctl: ") + std::strerror(errno));
+        for (int i = 0; i < kLoops; ++i) {
+            int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+            if (epoll < 0) throw std::runtime_error(std::string("epoll: ") + std::strerror(errno));
+            epolls_.push_back(epoll);
+            // Each new connection wakes one loop, which keeps it. The wake-up
+            // at stop stays readable, so every loop sees it.
+            epoll_event wake{EPOLLIN, {.ptr = &wake_}};
+            epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.ptr = &listen_fd_}};
+            if (::epoll_ctl(epoll, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
+                ::epoll_ctl(epoll, EPOLL_CTL_ADD, listen_fd_, &listen) != 0)
+                throw std::runtime_error(std::string("epoll_ctl: ") + std::strerror(errno));
+        }
     }
 
     ~Server() {
@@ -69,10 +81,11 @@ public:
             delete c;
         }
         ::close(wake_);
-        ::close(epoll_);
+        for (int epoll : epolls_) ::close(epoll);
     }
 
     void start() {
+        for (int epoll : epolls_) loops_.emplace_back([this, epoll] { run_loop(epoll); });
         for (int i = 0; i < options_.workers; ++i) workers_.emplace_back([this] { work(); });
     }
 
@@ -80,17 +93,23 @@ public:
         stopping_ = true;
         uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+        for (std::thread& loop : loops_) loop.join();
+        {
+            std::lock_guard lock(queue_mutex_);
+            queue_ready_.notify_all();
+        }
         for (std::thread& worker : workers_) worker.join();
     }
 
     // Drops the clients whose deadline has passed: shutting the socket down
-    // wakes whoever waits on it, and its worker then closes it.
+    // makes it readable, and the event loop (or the worker answering it)
+    // then closes it.
     void sweep() {
         Deadline now = now_ns();
         std::lock_guard lock(mutex_);
         for (Connection* c : connections_) {
-            // A connection a worker holds is being read, answered or
-            // written right now: its deadline is checked next time.
+            // A connection the loop or a worker holds is being read, answered
+            // or written right now: its deadline is checked next time.
             std::unique_lock hold(c->busy, std::try_to_lock);
             if (!hold || c->deadline > now) continue;
             c->deadline = kNoDeadline;
@@ -100,54 +119,101 @@ public:
     }
 
 private:
-    void work() {
+    // The event loop: one thread takes every event and answers the calls
+    // that cannot wait inline; it wakes no other thread for them. Events are
+    // level-triggered, so a connection costs an epoll_ctl only when what it
+    // waits for changes.
+    void run_loop(int epoll) {
         while (!stopping_.load(std::memory_order_relaxed)) {
             epoll_event event{};
-            int n = ::epoll_wait(epoll_, &event, 1, 1000);
+            int n = ::epoll_wait(epoll, &event, 1, 1000);
             if (n != 1 || event.data.ptr == &wake_) continue;
-            if (event.data.ptr == &listen_fd_) {
-                accept_one();
-                continue;
-            }
-            serve(static_cast<Connection*>(event.data.ptr), EPOLL_CTL_MOD);
+            if (event.data.ptr == &listen_fd_)
+                accept_one(epoll);
+            else
+                serve(static_cast<Connection*>(event.data.ptr));
         }
     }
 
-    // Takes what the connection is ready for, then arms it for the next
-    // event (`op`: add it to the set, or modify it there), or closes it.
-    void serve(Connection* c, int op) {
+    // Takes what the connection is ready for and answers its calls, then
+    // waits for what comes next on it, or closes it. A call that may wait
+    // goes to the workers, and the connection leaves the epoll set meanwhile.
+    void serve(Connection* c) {
         std::unique_lock hold(c->busy);
-        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits, platforms_)
-                                                : on_readable(*c, options_.limits, platforms_);
-        epoll_event again{(next == Next::read ? EPOLLIN : EPOLLOUT) | EPOLLONESHOT, {.ptr = c}};
-        if (next == Next::close || ::epoll_ctl(epoll_, op, c->fd, &again) != 0) {
+        Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits) : on_readable(*c, options_.limits);
+        while (next == Next::answer) {
+            if (call_may_wait(*c, platforms_)) {
+                if (c->events != 0) ::epoll_ctl(c->epoll, EPOLL_CTL_DEL, c->fd, nullptr);
+                c->events = 0;
+                c->deadline = kNoDeadline; // the daemon's time, not the client's
+                hold.unlock();
+                std::lock_guard lock(queue_mutex_);
+                queue_.push_back(c);
+                queue_ready_.notify_one();
+                return;
+            }
+            next = answer_call(*c, options_.limits, platforms_);
+        }
+        wait_for(c, next, hold);
+    }
+
+    // A worker: answers calls that may wait, one connection at a time.
+    void work() {
+        for (;;) {
+            Connection* c = nullptr;
+            {
+                std::unique_lock lock(queue_mutex_);
+                queue_ready_.wait(lock, [this] { return stopping_.load() || !queue_.empty(); });
+                if (queue_.empty()) return; // stopping
+                c = queue_.front();
+                queue_.pop_front();
+            }
+            std::unique_lock hold(c->busy);
+            Next next = answer_call(*c, options_.limits, platforms_);
+            while (next == Next::answer) next = answer_call(*c, options_.limits, platforms_);
+            wait_for(c, next, hold);
+        }
+    }
+
+    void wait_for(Connection* c, Next next, std::unique_lock<std::mutex>& hold) {
+        uint32_t want = next == Next::read ? EPOLLIN : EPOLLOUT;
+        if (next != Next::close && c->events != want) {
+            epoll_event event{want, {.ptr = c}};
+            if (::epoll_ctl(c->epoll, c->events != 0 ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c->fd, &event) == 0)
+                c->events = want;
+            else
+                next = Next::close;
+        }
+        if (next == Next::close) {
             hold.unlock();
             close(c);
         }
     }
 
-    // Accepts one connection and registers it, then lets another worker
-    // take the next while this one serves it. Registering before the next
-    // accept keeps the caps' "newest" the latest to connect.
-    void accept_one() {
-        int fd = -1;
-        do {
-            fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
-            log(LogLevel::info, "error: accept: {}", std::strerror(errno));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
+    // Accepts one connection, registers it and serves it.
+    void accept_one(int epoll) {
+        Connection* c = nullptr;
+        {
+            // Accepting and registering under one lock keeps the caps'
+            // "newest" the latest to connect, whichever loop accepts it.
+            std::lock_guard order(accept_mutex_);
+            int fd = -1;
+            do {
+                fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+            if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
+                log(LogLevel::info, "error: accept: {}", std::strerror(errno));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
+            }
+            if (fd >= 0) c = admit(fd, epoll);
         }
-        Connection* c = fd >= 0 ? admit(fd) : nullptr;
-        epoll_event listen{EPOLLIN | EPOLLONESHOT, {.ptr = &listen_fd_}};
-        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listen_fd_, &listen);
         // A client usually sends its call right after connecting: take it
         // now, rather than after another trip through the loop.
-        if (c != nullptr) serve(c, EPOLL_CTL_ADD);
+        if (c != nullptr) serve(c);
     }
 
     // Registers a new connection, or closes it (null) when a cap is reached.
-    Connection* admit(int fd) {
+    Connection* admit(int fd, int epoll) {
         ucred peer{};
         socklen_t size = sizeof peer;
         uid_t uid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.uid : static_cast<uid_t>(-1);
@@ -168,7 +234,7 @@ private:
             return nullptr;
         }
         ++of_user;
-        auto* c = new Connection(fd, uid);
+        auto* c = new Connection(fd, uid, epoll);
         c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
         connections_.insert(c);
         return c;
@@ -188,11 +254,18 @@ private:
     int listen_fd_;
     const ServerOptions& options_;
     const PlatformHolder& platforms_;
-    int epoll_ = -1;
+    std::vector<int> epolls_;
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
+    std::vector<std::thread> loops_;
     std::vector<std::thread> workers_;
 
+    // Connections whose call may wait, for the workers.
+    std::mutex queue_mutex_;
+    std::condition_variable queue_ready_;
+    std::deque<Connection*> queue_;
+
+    std::mutex accept_mutex_;
     std::mutex mutex_; // guards the members below
     std::unordered_set<Connection*> connections_;
     std::unordered_map<uid_t, int> per_user_;

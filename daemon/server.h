@@ -1,7 +1,8 @@
 // The daemon's main loop. Connections wait in one epoll set and cost no
-// thread while they wait; a small pool of workers takes one ready connection
-// at a time, reads what has come of its call, answers a complete call and
-// writes the reply without blocking. Deadlines drop clients that are too
+// thread while they wait; two event loops (each with its own epoll set and
+// the connections it accepted) read what has come of each call, answer a
+// complete call inline and write the reply without blocking. Calls that may wait (a fault's delay, a FRU write synced to disk)
+// go to a small pool of workers, so that they hold up no one else. Deadlines drop clients that are too
 // slow to send a call or to read a reply, and caps on open connections
 // (overall and per peer user) close the newest connection beyond them.
 // Signals: SIGHUP reloads, SIGINT and SIGTERM stop.
@@ -17,7 +18,7 @@
 namespace velkd {
 
 struct ServerOptions {
-    int workers = 8; // calls answered at once (a delayed call holds one)
+    int workers = 8; // calls that may wait, answered at once
     int max_connections = 512;
     int max_connections_per_user = 256;
     ConnectionLimits limits;

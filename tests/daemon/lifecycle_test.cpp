@@ -202,7 +202,7 @@ TEST(Lifecycle, SighupReloadsAGoodFileAndKeepsThePlatformOnABadOne) {
 
     write_file("platform.toml", small_platform("two"));
     daemon.signal(SIGHUP);
-    ASSERT_TRUE(daemon.wait_for_log("reloaded"));
+    ASSERT_TRUE(daemon.wait_for_log("reloaded")) << daemon.log();
     EXPECT_EQ(model_name(), "two");
     EXPECT_EQ(fru_byte("eeprom"), 7) << "saved FRU data is loaded again";
 
