@@ -55,6 +55,14 @@ foreach(source ${unit_sources})
   install(FILES ${PROJECT_BINARY_DIR}/systemd/${unit} DESTINATION ${systemd_unit_dir} COMPONENT tools)
 endforeach()
 
+# System users the units run as (sysusers.d(5)); the package's postinst makes
+# the same ones on systems that do not run systemd-sysusers at install.
+file(GLOB sysusers_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/systemd/*.sysusers)
+foreach(source ${sysusers_sources})
+  get_filename_component(name ${source} NAME_WLE)
+  install(FILES ${source} DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d RENAME ${name}.conf COMPONENT tools)
+endforeach()
+
 # Bash completion.
 file(GLOB completion_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/completion/*)
 install(FILES ${completion_sources} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tools)
