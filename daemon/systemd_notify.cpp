@@ -6,7 +6,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#if VELKD_WITH_LIBSYSTEMD
 #include <systemd/sd-daemon.h>
+#else
+// Built where libsystemd is missing (a cross target): no service manager
+// ever passes a socket or listens for notifications.
+namespace {
+constexpr int SD_LISTEN_FDS_START = 3;
+int sd_listen_fds(int) { return 0; }
+int sd_is_socket_unix(int, int, int, const char*, size_t) { return 0; }
+int sd_notify(int, const char*) { return 0; }
+int sd_notifyf(int, const char*, ...) { return 0; }
+} // namespace
+#endif
 
 #include <cerrno>
 #include <cstdlib>
