@@ -305,7 +305,7 @@ TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines
         }
     });
     std::atomic<int> failures{0}, calls{0};
-    std::atomic<int64_t> slowest_us{0};
+    std::atomic<int32_t> slowest_us{0}; // 32 bits: the target has no 64-bit atomics
     std::vector<std::thread> clients;
     for (int t = 0; t < kClients; ++t) {
         clients.emplace_back([&] {
@@ -314,8 +314,9 @@ TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines
                 char* strid = nullptr;
                 if (velkdirectfe_logical_num_to_strid(0, 4, &strid) != 0) ++failures;
                 std::free(strid);
-                auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-                for (int64_t was = slowest_us; us > was && !slowest_us.compare_exchange_weak(was, us);) {
+                auto us = static_cast<int32_t>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+                for (int32_t was = slowest_us; us > was && !slowest_us.compare_exchange_weak(was, us);) {
                 }
                 ++calls;
             }
