@@ -11,7 +11,6 @@
 set -euo pipefail
 mode=$1 bin=$2 rules=$3
 sim=$bin/daemon/velkd-sim cli=$bin/cli/velkdirect exporter=$bin/exporter/velkdirect-exporter
-set_reading=$bin/tests/monitoring/set_sensor_reading
 
 ip link set lo up
 work=$(mktemp -d /tmp/exporter-test.XXXXXX)
@@ -165,7 +164,7 @@ YAML
   check_exits 0
 
   # cpu0_temp (logical number 2) to raw 194: 97 degrees C, past ucr 95.
-  "$set_reading" 2 194
+  "$cli" sensor "#2" set-reading 194 >/dev/null # velkdirectfe_set_sensor_reading
   wait_for "the critical state in Prometheus" query_is 'velkdirect_sensor_state{id="cpu0_temp"}' 2
   query_is 'velkdirect_sensor_threshold_crossed{id="cpu0_temp",threshold="ucr"}' 1 || fail "ucr not crossed"
   query_is 'velkdirect_sensor_celsius{id="cpu0_temp"}' 97 || fail "value not 97"
