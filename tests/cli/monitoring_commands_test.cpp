@@ -1,6 +1,6 @@
 // check, metrics and sensors --fail-on against velkd-sim, with readings
-// pushed past thresholds through the library and readings refused by fault
-// injection.
+// pushed past thresholds through the library. A refused reading is proven
+// once, with every command's view of it, in sensor_commands_test.cpp.
 #include <sys/stat.h>
 #include <velkdirectfe.h>
 
@@ -79,37 +79,6 @@ TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
     Result printed_down = velkdirect({"metrics"});
     EXPECT_EQ(printed_down.code, 3);
     EXPECT_TRUE(contains(printed_down.out, "\nvelkdirect_up 0\n"));
-}
-
-// The built-in platform with every full reading of cpu1_temp refused.
-TEST(CliMonitoringFaults, RefusedReadingIsLeftOutOfMetricsAndIsCritical) {
-    Result defaults = run_program(VELKD_SIM_PATH, {"--print-default"});
-    ASSERT_EQ(defaults.code, 0) << defaults.err;
-    std::string file = velkd::test::write_file(
-        "faulty.toml", defaults.out + "\n[[fault]]\nprocedure = \"get_sens_data\"\nobject = \"cpu1_temp\"\nstatus = 5\n");
-    velkd::test::DaemonProcess daemon({"--config", file});
-    ASSERT_TRUE(daemon.ready()) << daemon.log();
-
-    Result metrics = velkdirect({"metrics"});
-    EXPECT_EQ(metrics.code, 0) << metrics.err;
-    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_up 1\n"));
-    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_scrape_failed_calls 1\n"));
-    EXPECT_TRUE(contains(metrics.out, "velkdirect_sensor_info{id=\"cpu1_temp\""));
-    EXPECT_FALSE(contains(metrics.out, "{id=\"cpu1_temp\",path=\"/chassis/mb/cpu1/temp\"}"));
-    EXPECT_TRUE(contains(metrics.out, "{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"}"));
-
-    Result check = velkdirect({"check"});
-    EXPECT_EQ(check.code, 2);
-    EXPECT_TRUE(contains(check.out, "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu1_temp reading refused: injected "
-                                    "fault (status 5) | "))
-        << check.out;
-    EXPECT_TRUE(contains(check.out, " cpu1_temp=U ")) << check.out;
-
-    Result listed = velkdirect({"sensors", "--json"});
-    json sensors = json::parse(listed.out);
-    EXPECT_EQ(find_by(sensors, "id", "cpu1_temp")["status"], 5);
-    EXPECT_FALSE(find_by(sensors, "id", "cpu1_temp").contains("state"));
-    EXPECT_EQ(find_by(sensors, "id", "cpu0_temp")["state"], "ok");
 }
 
 } // namespace
