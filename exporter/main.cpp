@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "exposition.h"
+#include "velkdirectfe.h"
 #include "shared_reading.h"
 
 namespace {
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
                    "longest a scrape waits for the daemon, in seconds; Prometheus's own scrape timeout shortens it")
         ->check(CLI::Range(0.1, 600.0))
         ->capture_default_str();
-    app.set_version_flag("--version", fmt::format("velkdirect-exporter {}", VELKDIRECT_VERSION));
+    app.set_version_flag("--version", fmt::format("velkdirect-exporter {}", VELKDIRECTFE_VERSION_STRING));
     app.footer("Metrics are documented in velkdirect-exporter(1). Exit status: 0 after SIGINT or SIGTERM, 1 when "
                "the address cannot be bound, 2 on bad usage.");
     try {
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool v6 = address->host.find(':') != std::string::npos;
-    fmt::print(stderr, "velkdirect-exporter {}: listening on http://{}{}{}:{}/metrics\n", VELKDIRECT_VERSION,
+    fmt::print(stderr, "velkdirect-exporter {}: listening on http://{}{}{}:{}/metrics\n", VELKDIRECTFE_VERSION_STRING,
                v6 ? "[" : "", address->host, v6 ? "]" : "", port);
 
     std::thread stopper([&] {
