@@ -8,7 +8,9 @@
 #include <new>
 #include <utility>
 
+#include "description_writer.h"
 #include "library.h"
+#include "record_bytes.h"
 
 namespace velkdirect {
 namespace {
@@ -18,15 +20,6 @@ constexpr int kHandle = 0;
 std::string text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
 
 std::string quoted(std::string_view what, const std::string& name) { return fmt::format("{} \"{}\"", what, name); }
-
-// The opaque runs hold values in host byte order (velkd-sim's README lists them).
-template <typename T, std::size_t N>
-T load(const uint8_t (&bytes)[N], std::size_t offset) {
-    static_assert(sizeof(T) <= N);
-    T value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
 
 Properties properties(const velkdirectfe_nvlist_t* list) {
     Properties out;
@@ -47,11 +40,7 @@ Sensor to_sensor(const velkdirectfe_sensor_attr_t& r) {
     fill_info(s, r);
     s.id = text(r.aux_str);
     s.note = text(r.opt_str);
-    s.number = load<uint32_t>(r.opaque0, 0);
-    s.m = load<float>(r.opaque1, 0);
-    s.b = load<float>(r.opaque1, 4);
-    s.poll_interval_ms = load<uint32_t>(r.opaque1, 8);
-    s.type = r.opaque1[12];
+    velkd::record_bytes::get(r, s);
     return s;
 }
 
@@ -59,9 +48,10 @@ Indicator to_indicator(const velkdirectfe_ind_attr_t& r) {
     Indicator ind;
     fill_info(ind, r);
     ind.name = text(r.aux_str);
-    std::size_t count = std::min<std::size_t>(r.opaque1[0], sizeof r.opaque1 - 1);
-    ind.modes.assign(r.opaque1 + 1, r.opaque1 + 1 + count);
-    if (r.opaque0[0] == 1) ind.timed = TimedMode{r.opaque0[1], load<uint16_t>(r.opaque0, 2)};
+    velkd::record_bytes::get(r, static_cast<velkd::IndicatorDesc&>(ind));
+    velkd::record_bytes::TimedModeBytes timed;
+    velkd::record_bytes::get(r, timed);
+    if (timed.running == velkd::record_bytes::kTimedModeRuns) ind.timed = TimedMode{timed.lasting_mode, timed.seconds_left};
     return ind;
 }
 
@@ -69,8 +59,7 @@ Fru to_fru(const velkdirectfe_fru_attr_t& r) {
     Fru fru;
     fill_info(fru, r);
     fru.name = text(r.aux_str);
-    fru.size = load<uint32_t>(r.opaque2, 0);
-    fru.writable = r.opaque2[4] != 0;
+    velkd::record_bytes::get(r, fru);
     return fru;
 }
 
@@ -81,9 +70,11 @@ Component to_component(const velkdirectfe_comp_attr_t& r) {
 }
 
 Association to_association(const velkdirectfe_entity_assoc_t& r) {
-    Association a{{r.key0, static_cast<uint32_t>(r.key1)}, r.assoc_word, {}};
+    // The library widens each key byte; narrowing gives it back.
+    auto key = [](auto key0, auto key1) { return EntityKey{static_cast<uint8_t>(key0), static_cast<uint8_t>(key1)}; };
+    Association a{key(r.key0, r.key1), r.assoc_word, {}};
     if (r.members != nullptr)
-        for (uint32_t i = 0; i < r.member_count; ++i) a.members.push_back({r.members[i].key0, r.members[i].key1});
+        for (uint32_t i = 0; i < r.member_count; ++i) a.members.push_back(key(r.members[i].key0, r.members[i].key1));
     return a;
 }
 
@@ -382,16 +373,36 @@ TreeNode fetch_tree() {
 
 PlatformCapture capture_platform() {
     PlatformCapture capture;
-    capture.names = fetch_platform_names();
+    velkd::Description& d = capture.description;
+    d.names = fetch_platform_names();
     for (Fru& fru : fetch_frus()) {
-        std::vector<uint8_t> data = read_fru(fru.name, 0, fru.size);
-        capture.frus.emplace_back(std::move(fru), std::move(data));
+        fru.data = read_fru(fru.name, 0, fru.size);
+        fru.data.resize(fru.size, 0xFF); // what a daemon could not read is left to the loader's padding
+        d.frus.push_back(std::move(fru));
     }
-    capture.sensors = fetch_sensor_rows(true); // a capture is whole or nothing
-    if (!capture.sensors.empty()) capture.polling = capture.sensors.front().reading.daemon_polling();
-    capture.indicators = fetch_indicator_rows();
-    capture.components = fetch_components();
-    capture.associations = fetch_associations();
+    std::vector<SensorRow> rows = fetch_sensor_rows(true); // a capture is whole or nothing
+    if (!rows.empty()) d.polling = rows.front().reading.daemon_polling();
+    for (SensorRow& row : rows) {
+        Sensor& s = row.sensor;
+        const SensorReading& r = row.reading;
+        s.type = r.type;
+        s.thresholds = r.thresholds;
+        s.hysteresis = {r.hysteresis_positive, r.hysteresis_negative};
+        s.poll_interval_ms = r.poll_interval_ms;
+        s.polling = r.polled();
+        s.reading = velkd::Constant{velkd::float_decimal(r.value)}; // the value as velkdirect shows it
+        d.sensors.push_back(std::move(s));
+    }
+    // A mode set for a while is not the indicator's mode: it keeps the one
+    // it returns to, and the timed one is noted.
+    for (IndicatorRow& row : fetch_indicator_rows()) {
+        const auto& timed = row.indicator.timed;
+        row.indicator.initial_mode = static_cast<uint8_t>(timed ? timed->lasting_mode : row.mode);
+        capture.timed_modes.push_back(timed ? std::optional(std::pair(row.mode, *timed)) : std::nullopt);
+        d.indicators.push_back(std::move(row.indicator));
+    }
+    d.components = fetch_components();
+    d.associations = fetch_associations();
     return capture;
 }
 

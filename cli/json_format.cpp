@@ -63,7 +63,7 @@ Json to_json(const SensorRow& row) {
     out["state"] = state_word(worst_state(r.threshold_state));
     out["thresholds"] = thresholds_json(r.thresholds);
     out["hysteresis"] = {{"positive", r.hysteresis_positive}, {"negative", r.hysteresis_negative}};
-    out["conversion"] = {{"m", number(s.m)}, {"b", number(s.b)}};
+    out["conversion"] = {{"m", number(s.conversion.m)}, {"b", number(s.conversion.b)}};
     out["polling"] = {
         {"enabled", r.polled()}, {"interval_ms", r.poll_interval_ms}, {"daemon_wide", r.daemon_polling()}};
     out["overridden"] = r.overridden();

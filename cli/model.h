@@ -1,5 +1,7 @@
 // What the tool knows about a platform, in plain values: the daemon client
-// fills these, the text, JSON and snapshot writers read them.
+// fills these, the text, JSON and snapshot writers read them. Objects are the
+// description model's (description/description.h), filled from their records;
+// what only a running daemon has (readings, a mode set for a while) sits on top.
 #pragma once
 
 #include <array>
@@ -7,44 +9,29 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "description.h"
+
 namespace velkdirect {
 
-// Name/value pairs in the daemon's order; names may repeat.
-using Properties = std::vector<std::pair<std::string, std::string>>;
-using Desc = std::array<uint8_t, 10>;
+using velkd::EntityKey;
+using velkd::find_property;
+using velkd::kThresholdNames;
+using velkd::ObjectInfo;
+using velkd::PlatformNames;
+using velkd::Properties;
+using velkd::Thresholds;
+using Desc = velkd::DescBlock;
 
-// The value of the first property called `name`, if any.
-inline std::optional<std::string> find_property(const Properties& properties, std::string_view name) {
-    for (const auto& [key, value] : properties)
-        if (key == name) return value;
-    return std::nullopt;
-}
-
-struct ObjectInfo {
-    std::string path;
-    uint32_t kind = 0;
-    Desc desc{};
-    Properties properties;
-};
-
-// Threshold names in the daemon's order: lower non-recoverable, lower
-// critical, lower non-critical, upper non-critical, critical, non-recoverable.
-inline constexpr std::array<const char*, 6> kThresholdNames = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
-using Thresholds = std::array<float, 6>;
-
-struct Sensor : ObjectInfo {
-    std::string id;
-    uint32_t number = 0;
-    uint8_t type = 0;
-    std::string note;
-    float m = 0; // normalized = m * raw + b
-    float b = 0;
-    uint32_t poll_interval_ms = 0;
-};
+// From its record: id, number, type, note, conversion, polling interval. The
+// thresholds, hysteresis and polling a daemon has now come with a reading.
+using Sensor = velkd::SensorDesc;
+// From its record: name, size (the data is read apart) and writability.
+using Fru = velkd::FruDesc;
+using Component = velkd::ComponentDesc;
+using Association = velkd::AssociationDesc;
 
 struct SensorReading {
     uint16_t reading = 0;
@@ -75,9 +62,8 @@ struct TimedMode {
     uint32_t seconds_left = 0;
 };
 
-struct Indicator : ObjectInfo {
-    std::string name;
-    std::vector<uint8_t> modes; // the modes it accepts
+// From its record: name and accepted modes; initial_mode is not filled.
+struct Indicator : velkd::IndicatorDesc {
     std::optional<TimedMode> timed;
 };
 
@@ -86,45 +72,17 @@ struct IndicatorRow {
     int mode = 0;
 };
 
-struct Fru : ObjectInfo {
-    std::string name;
-    uint32_t size = 0;
-    bool writable = false;
-};
-
-struct Component : ObjectInfo {};
-
-struct EntityKey {
-    uint32_t key0 = 0;
-    uint32_t key1 = 0;
-};
-
-struct Association {
-    EntityKey entity;
-    uint32_t word = 0;
-    std::vector<EntityKey> members;
-};
-
-struct PlatformNames {
-    std::string name;
-    std::string model;
-    uint8_t lead_byte = 0;
-};
-
 // One node of the inventory walk; the root has an empty path.
 struct TreeNode : ObjectInfo {
     std::vector<std::unique_ptr<TreeNode>> children;
 };
 
-// Everything a description file holds, as one running daemon serves it.
+// A running platform as a description (readings become constant behaviours at
+// their values, present thresholds, polling, modes and FRU data the described
+// ones), and the modes set for a while, which a description cannot hold.
 struct PlatformCapture {
-    PlatformNames names;
-    std::vector<std::pair<Fru, std::vector<uint8_t>>> frus; // with their data areas
-    std::vector<SensorRow> sensors;
-    std::vector<IndicatorRow> indicators;
-    std::vector<Component> components;
-    std::vector<Association> associations;
-    bool polling = true; // daemon-wide polling, as every sensor reading carries it
+    velkd::Description description;
+    std::vector<std::optional<std::pair<int, TimedMode>>> timed_modes; // by indicator: the mode shown, and its time
 };
 
 } // namespace velkdirect

@@ -1,6 +1,5 @@
-// A captured platform written as a velkd-sim description file (TOML, the
-// format of daemon/README.md), so that a target seen once can be simulated
-// anywhere.
+// A captured platform written as a velkd-sim description file, so that a
+// target seen once can be simulated anywhere.
 #pragma once
 
 #include <string>
@@ -9,9 +8,8 @@
 
 namespace velkdirect {
 
-// `header` is written first as comment lines (one per line of it). Readings
-// become constant behaviours at the captured values; the current thresholds,
-// polling, indicator modes and FRU data areas become the described ones.
+// `header` is written first as comment lines (one per line of it); a mode set
+// for a while is noted above its indicator's lasting mode.
 std::string description_file(const PlatformCapture& capture, const std::string& header);
 
 } // namespace velkdirect

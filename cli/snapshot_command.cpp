@@ -20,7 +20,7 @@ void add_snapshot_command(CLI::App& app, Context& ctx) {
         std::string header = fmt::format(
             "velkd-sim description of \"{}\", captured by velkdirect snapshot at {:%Y-%m-%d %H:%M:%S} UTC.\n"
             "Readings hold the values they had then; run it with: velkd-sim --config FILE",
-            capture.names.name, fmt::gmtime(std::time(nullptr)));
+            capture.description.names.name, fmt::gmtime(std::time(nullptr)));
         std::string text = description_file(capture, header);
         if (file->empty()) {
             print_text(text);
@@ -30,9 +30,9 @@ void add_snapshot_command(CLI::App& app, Context& ctx) {
         out << text;
         out.close();
         if (!out) throw Failure(fmt::format("cannot write {}", *file));
+        const velkd::Description& d = capture.description;
         fmt::print(stderr, "wrote {} ({} FRUs, {} sensors, {} indicators, {} components, {} associations)\n", *file,
-                   capture.frus.size(), capture.sensors.size(), capture.indicators.size(), capture.components.size(),
-                   capture.associations.size());
+                   d.frus.size(), d.sensors.size(), d.indicators.size(), d.components.size(), d.associations.size());
     });
 }
 

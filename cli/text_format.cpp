@@ -201,7 +201,7 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
     d.add("thresholds", threshold_list(r.thresholds));
     if (normalized != r.thresholds) d.add("normalized", threshold_list(normalized));
     d.add("hysteresis", fmt::format("+{} -{} (raw counts)", r.hysteresis_positive, r.hysteresis_negative));
-    d.add("conversion", fmt::format("normal = {} * raw + {}", format_number(s.m), format_number(s.b)));
+    d.add("conversion", fmt::format("normal = {} * raw + {}", format_number(s.conversion.m), format_number(s.conversion.b)));
     std::string polling = r.polled() ? fmt::format("every {} ms", r.poll_interval_ms) : "off";
     if (!r.daemon_polling())
         polling = r.polled() ? fmt::format("off: daemon-wide polling is off (every {} ms when it is on)",

@@ -1,31 +1,12 @@
-// How a sensor's reading moves over time, in normalized units.
+// A sensor's reading moving over time as its Behaviour says.
 #pragma once
 
 #include <cstdint>
-#include <variant>
 
+#include "description.h"
 #include "seeded_random.h"
 
 namespace velkd {
-
-struct Constant {
-    double value = 0;
-};
-// Rises linearly from `from` to `to` over one period, then starts again.
-struct Ramp {
-    double from = 0, to = 0, period_s = 1;
-};
-struct Sine {
-    double center = 0, amplitude = 0, period_s = 1;
-};
-// Every interval moves by up to `step` either way, kept within [min, max].
-struct RandomWalk {
-    double start = 0, step = 0, min = 0, max = 0;
-    uint64_t seed = 0;
-    uint32_t interval_ms = 1000;
-};
-
-using Behaviour = std::variant<Constant, Ramp, Sine, RandomWalk>;
 
 // The moving value of one sensor. A random walk is advanced lazily, step by
 // step up to the asked time, so its path depends only on its seed.

@@ -114,20 +114,8 @@ int handle<VELKD_GET_SENSOR_ATTRS>(Call& call, NoArg&, sensor_attrs_res& res) {
     return kOk;
 }
 
-// An indicator's record as described, with its first four bytes (opaque0)
-// telling a mode set for a duration apart: byte 0 is 1 while such a mode
-// runs, byte 1 the mode it returns to, bytes 2 and 3 the whole seconds left
-// (rounded up, at most 65535; host byte order). All four are 0 otherwise.
 void add_indicator_record(Call& call, std::size_t i) {
-    velkfe_ind_attr record = call.platform.wire().indicators[i]; // strings stay the platform's
-    if (auto timed = call.platform.indicator_timed_mode(i)) {
-        auto seconds = std::min<int64_t>((timed->left.count() + 999) / 1000, 0xFFFF);
-        uint16_t left = static_cast<uint16_t>(seconds);
-        record.block[0] = 1;
-        record.block[1] = timed->lasting_mode;
-        std::memcpy(record.block + 2, &left, sizeof left);
-    }
-    call.indicators.push_back(record);
+    call.indicators.push_back(call.platform.indicator_record(i));
 }
 
 template <>

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "api/attribute_records.h"
 #include "log.h"
+#include "record_bytes.h"
 #include "status.h"
 #include "velkdirectfe_wire.h"
 #include "wire/block_layout.h"
@@ -14,19 +16,14 @@ namespace {
 
 char* text(const std::string& s) { return const_cast<char*>(s.c_str()); }
 
-template <typename T>
-void put(uint8_t* at, T value) {
-    std::memcpy(at, &value, sizeof value);
-}
-
 // Names and paths share one index per kind; the loader keeps names unique
 // within the kind and paths unique overall, so a clash is a name equal to
 // another object's path. The name wins.
-template <typename Objects, typename NameOf>
-std::unordered_map<std::string_view, std::size_t> name_index(const Objects& objects, NameOf name_of) {
+template <typename Objects>
+std::unordered_map<std::string_view, std::size_t> name_index(const Objects& objects) {
     std::unordered_map<std::string_view, std::size_t> index;
     for (std::size_t i = 0; i < objects.size(); ++i) index.emplace(objects[i].path, i);
-    for (std::size_t i = 0; i < objects.size(); ++i) index.insert_or_assign(name_of(objects[i]), i);
+    for (std::size_t i = 0; i < objects.size(); ++i) index.insert_or_assign(std::string_view(name_of(objects[i])), i);
     return index;
 }
 
@@ -37,10 +34,23 @@ std::optional<std::size_t> find_in(const Map& map, const Key& key) {
     return it->second;
 }
 
-template <typename Record>
-void fill_common(Record& record, const ObjectInfo& info) {
-    record.kind = info.kind;
-    std::memcpy(record.desc, info.desc.data(), info.desc.size());
+// One attribute record of any kind: the fields every object has, velkd-sim's
+// own bytes where record_bytes.h puts them, laid out as the kind's wire block,
+// then the strings. The strings and properties stay the description's.
+template <typename Public, typename Desc>
+void add_record(std::vector<typename vdfe::AttrKind<Public>::Wire>& records, const Desc& d,
+                std::vector<prop_node>& props) {
+    Public record{};
+    record.kind = d.kind;
+    std::memcpy(record.desc, d.desc.data(), d.desc.size());
+    if constexpr (requires { record_bytes::put(record, d); }) record_bytes::put(record, d);
+    auto& wire = records.emplace_back();
+    vdfe::wire::block_from_record(vdfe::AttrKind<Public>::layout, &record, wire.block);
+    wire.path = text(d.path);
+    if constexpr (requires { wire.aux_str; }) wire.aux_str = text(name_of(d));
+    if constexpr (requires { wire.opt_str; }) wire.opt_str = text(d.note);
+    wire.prop_count = static_cast<uint32_t>(props.size());
+    wire.props = props.data();
 }
 
 } // namespace
@@ -56,59 +66,10 @@ Platform::Platform(Description description, const FruStore* store)
     };
     wire_.properties.reserve(d.sensors.size() + d.indicators.size() + d.frus.size() + d.components.size());
 
-    for (const SensorDesc& s : d.sensors) {
-        velkdirectfe_sensor_attr_t record{};
-        fill_common(record, s);
-        put(record.opaque0, s.number);
-        put(record.opaque1, s.conversion.m);
-        put(record.opaque1 + 4, s.conversion.b);
-        put(record.opaque1 + 8, uint32_t{s.poll_interval_ms});
-        record.opaque1[12] = s.type;
-        velkfe_sensor_attr& wire = wire_.sensors.emplace_back();
-        vdfe::wire::block_from_record(vdfe::wire::kSensorLayout, &record, wire.block);
-        auto* props = props_of(s);
-        wire.path = text(s.path);
-        wire.aux_str = text(s.id);
-        wire.opt_str = text(s.note);
-        wire.prop_count = static_cast<uint32_t>(props->size());
-        wire.props = props->data();
-    }
-    for (const IndicatorDesc& ind : d.indicators) {
-        velkdirectfe_ind_attr_t record{};
-        fill_common(record, ind);
-        record.opaque1[0] = static_cast<uint8_t>(ind.modes.size());
-        std::copy(ind.modes.begin(), ind.modes.end(), record.opaque1 + 1);
-        velkfe_ind_attr& wire = wire_.indicators.emplace_back();
-        vdfe::wire::block_from_record(vdfe::wire::kIndicatorLayout, &record, wire.block);
-        auto* props = props_of(ind);
-        wire.path = text(ind.path);
-        wire.aux_str = text(ind.name);
-        wire.prop_count = static_cast<uint32_t>(props->size());
-        wire.props = props->data();
-    }
-    for (const FruDesc& fru : d.frus) {
-        velkdirectfe_fru_attr_t record{};
-        fill_common(record, fru);
-        put(record.opaque2, static_cast<uint32_t>(fru.data.size()));
-        record.opaque2[4] = fru.writable ? 1 : 0;
-        velkfe_fru_attr& wire = wire_.frus.emplace_back();
-        vdfe::wire::block_from_record(vdfe::wire::kFruLayout, &record, wire.block);
-        auto* props = props_of(fru);
-        wire.path = text(fru.path);
-        wire.aux_str = text(fru.name);
-        wire.prop_count = static_cast<uint32_t>(props->size());
-        wire.props = props->data();
-    }
-    for (const ComponentDesc& comp : d.components) {
-        velkdirectfe_comp_attr_t record{};
-        fill_common(record, comp);
-        velkfe_comp_attr& wire = wire_.components.emplace_back();
-        vdfe::wire::block_from_record(vdfe::wire::kComponentLayout, &record, wire.block);
-        auto* props = props_of(comp);
-        wire.path = text(comp.path);
-        wire.prop_count = static_cast<uint32_t>(props->size());
-        wire.props = props->data();
-    }
+    for (const SensorDesc& s : d.sensors) add_record<velkdirectfe_sensor_attr_t>(wire_.sensors, s, *props_of(s));
+    for (const IndicatorDesc& i : d.indicators) add_record<velkdirectfe_ind_attr_t>(wire_.indicators, i, *props_of(i));
+    for (const FruDesc& f : d.frus) add_record<velkdirectfe_fru_attr_t>(wire_.frus, f, *props_of(f));
+    for (const ComponentDesc& c : d.components) add_record<velkdirectfe_comp_attr_t>(wire_.components, c, *props_of(c));
     wire_.members.reserve(d.associations.size());
     for (const AssociationDesc& a : d.associations) {
         auto& nodes = wire_.members.emplace_back();
@@ -118,9 +79,9 @@ Platform::Platform(Description description, const FruStore* store)
     }
     wire_.names = velkfe_plat_names_t{d.names.lead_byte, text(d.names.name), text(d.names.model)};
 
-    sensor_names_ = name_index(d.sensors, [](const SensorDesc& s) { return std::string_view(s.id); });
-    indicator_names_ = name_index(d.indicators, [](const IndicatorDesc& i) { return std::string_view(i.name); });
-    fru_names_ = name_index(d.frus, [](const FruDesc& f) { return std::string_view(f.name); });
+    sensor_names_ = name_index(d.sensors);
+    indicator_names_ = name_index(d.indicators);
+    fru_names_ = name_index(d.frus);
     for (std::size_t i = 0; i < d.sensors.size(); ++i) sensor_numbers_.emplace(d.sensors[i].number, i);
 
     polling_running_ = d.polling;
@@ -203,7 +164,7 @@ sensor_reading_info_t Platform::sensor_info(std::size_t i) {
                                  d.type,
                                  0,
                                  static_cast<uint16_t>(s.hysteresis.positive << 8 | s.hysteresis.negative),
-                                 d.poll_interval_ms,
+                                 static_cast<uint16_t>(d.poll_interval_ms),
                                  norm_thresh_info_t{t[0], t[1], t[2], t[3], t[4], t[5]}};
 }
 
@@ -300,6 +261,20 @@ std::optional<Platform::TimedMode> Platform::indicator_timed_mode(std::size_t i)
     if (!ind.temporary) return std::nullopt;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(ind.until - Clock::now());
     return TimedMode{ind.mode, std::max(left, std::chrono::milliseconds(0))};
+}
+
+velkfe_ind_attr Platform::indicator_record(std::size_t i) {
+    velkfe_ind_attr record = wire_.indicators[i];
+    auto timed = indicator_timed_mode(i);
+    if (!timed) return record;
+    auto seconds = std::min<int64_t>((timed->left.count() + 999) / 1000, 0xFFFF);
+    velkdirectfe_ind_attr_t fields{};
+    const auto& layout = vdfe::AttrKind<velkdirectfe_ind_attr_t>::layout;
+    vdfe::wire::record_from_block(layout, record.block, &fields);
+    record_bytes::put(fields, record_bytes::TimedModeBytes{record_bytes::kTimedModeRuns, timed->lasting_mode,
+                                                           static_cast<uint16_t>(seconds)});
+    vdfe::wire::block_from_record(layout, &fields, record.block);
+    return record;
 }
 
 int Platform::set_indicator_mode(std::size_t i, uint8_t mode, uint32_t duration_ms) {

@@ -87,6 +87,10 @@ public:
         std::chrono::milliseconds left;
     };
     std::optional<TimedMode> indicator_timed_mode(std::size_t indicator);
+    // The indicator's record as described; while a mode set for a duration
+    // runs, its opaque bytes tell so (record_bytes.h, TimedModeBytes). The
+    // strings stay the platform's.
+    velkfe_ind_attr indicator_record(std::size_t indicator);
 
     // ---- FRU data -------------------------------------------------------------
     int read_fru(std::size_t fru, uint32_t offset, uint32_t length, std::vector<uint8_t>& out);

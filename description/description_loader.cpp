@@ -293,7 +293,7 @@ private:
         }
         if (const toml::node* props = r.find("properties")) {
             for (auto&& [key, value] : r.table("properties", *props))
-                info.properties.emplace(std::string(key.str()), r.string(key.str(), value));
+                info.properties.emplace_back(std::string(key.str()), r.string(key.str(), value));
         }
     }
 
@@ -336,6 +336,7 @@ private:
         total_fru_data_ += fru.data.size();
         if (total_fru_data_ > kMaxTotalFruData)
             r.fail(fmt::format("the FRUs' data areas add up to more than {} bytes", kMaxTotalFruData));
+        fru.size = static_cast<uint32_t>(fru.data.size());
         fru.writable = r.boolean_or("writable", false);
         return fru;
     }
@@ -493,12 +494,13 @@ private:
         conversion.finish();
 
         Reader thresholds = r.nested("thresholds");
-        static constexpr const char* kNames[6] = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
-        for (int i = 0; i < 6; ++i) s.thresholds[i] = static_cast<float>(thresholds.required_number(kNames[i]));
-        for (int i = 1; i < 6; ++i)
+        for (std::size_t i = 0; i < 6; ++i)
+            s.thresholds[i] = static_cast<float>(thresholds.required_number(kThresholdNames[i]));
+        for (std::size_t i = 1; i < 6; ++i)
             if (!(s.thresholds[i - 1] <= s.thresholds[i]))
                 thresholds.fail(fmt::format("'{}' ({}) is below '{}' ({}): thresholds must not decrease",
-                                            kNames[i], s.thresholds[i], kNames[i - 1], s.thresholds[i - 1]));
+                                            kThresholdNames[i], s.thresholds[i], kThresholdNames[i - 1],
+                                            s.thresholds[i - 1]));
         thresholds.finish();
 
         if (r.find("hysteresis")) {
@@ -507,7 +509,7 @@ private:
             s.hysteresis.negative = static_cast<uint8_t>(hysteresis.integer_or("negative", 0, 255, 0));
             hysteresis.finish();
         }
-        s.poll_interval_ms = static_cast<uint16_t>(r.integer_or("poll_interval_ms", 1, 65535, 1000));
+        s.poll_interval_ms = static_cast<uint32_t>(r.integer_or("poll_interval_ms", 1, 65535, 1000));
         s.polling = r.boolean_or("polling", true);
         Reader reading = r.nested("reading");
         s.reading = behaviour(reading);

@@ -10,6 +10,7 @@ namespace velkd {
 struct Conversion {
     float m = 1.0f; // never 0: the loader refuses it
     float b = 0.0f;
+    bool operator==(const Conversion&) const = default;
 
     float to_normal(uint8_t raw) const { return m * static_cast<float>(raw) + b; }
 

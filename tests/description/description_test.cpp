@@ -1,0 +1,222 @@
+// The description reader and writer: every kind of problem a file can have is
+// refused with its file, line, column and what is wrong; a description written
+// reads back equal, field for field.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "description_loader.h"
+#include "description_writer.h"
+
+namespace velkd {
+namespace {
+
+const char* const kPlatform = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+
+const char* const kSensor = R"(
+[[sensor]]
+id = "{id}"
+number = {number}
+path = "/s/{id}"
+conversion = { m = 1.0, b = 0.0 }
+thresholds = { lnr = 0.0, lcr = 1.0, lnc = 2.0, unc = 3.0, ucr = 4.0, unr = 5.0 }
+reading = { behaviour = "constant", value = 1.0 }
+)";
+
+std::string sensor(const std::string& id, int number) {
+    std::string text = kSensor;
+    for (std::string::size_type at; (at = text.find("{id}")) != std::string::npos;) text.replace(at, 4, id);
+    text.replace(text.find("{number}"), 8, std::to_string(number));
+    return text;
+}
+
+std::string with(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+// `count` tables of one kind, each a one-line object.
+std::string many(const char* kind, std::size_t count, const char* extra) {
+    std::string text = kPlatform;
+    for (std::size_t i = 0; i < count; ++i)
+        text += std::string("[[") + kind + "]]\nname = \"o" + std::to_string(i) + "\"\npath = \"/o" +
+                std::to_string(i) + "\"\n" + extra;
+    return text;
+}
+
+struct BadFile {
+    const char* name;
+    std::string text;
+    const char* message; // what the error says, after "bad.toml:"
+};
+
+class BadDescription : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadDescription, IsRefusedWithFileLineAndProblem) {
+    try {
+        load_description_text(GetParam().text, "bad.toml", "/nonexistent");
+        FAIL() << "loaded";
+    } catch (const LoadError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::string("bad.toml:") + GetParam().message), std::string::npos)
+            << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, BadDescription,
+    ::testing::Values(
+        BadFile{"syntax", std::string(kPlatform) + "[[sensor]\n", "4:10: Error while parsing table header"},
+        BadFile{"unknown_top", std::string(kPlatform) + "colour = \"red\"\n", "4:1: platform: unknown key 'colour'"},
+        BadFile{"unknown_field", std::string(kPlatform) + sensor("a", 1) + "unit = \"C\"\n",
+                "12:1: sensor \"a\": unknown key 'unit'"},
+        BadFile{"unknown_nested", std::string(kPlatform) + sensor("a", 1) + "[sensor.hysteresis]\nup = 1\n",
+                "13:1: sensor \"a\": hysteresis: unknown key 'up'"},
+        BadFile{"duplicate_id", std::string(kPlatform) + sensor("a", 1) + sensor("a", 2),
+                "13:1: sensor \"a\": duplicate sensor id \"a\" (first used by sensor \"a\")"},
+        BadFile{"duplicate_number", std::string(kPlatform) + sensor("a", 1) + sensor("b", 1),
+                "13:1: sensor \"b\": duplicate logical number 1 (first used by sensor \"a\")"},
+        BadFile{"duplicate_path", std::string(kPlatform) + "[[component]]\npath = \"/x\"\n[[fru]]\nname = \"f\"\npath = \"/x\"\n",
+                "4:1: component \"/x\": duplicate path \"/x\" (first used by fru \"f\")"},
+        BadFile{"wrong_type", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\nwritable = \"yes\"\n",
+                "7:12: fru \"f\": 'writable' must be true or false, not a string"},
+        BadFile{"wrong_type_number", std::string(kPlatform) + sensor("a", 1) + "poll_interval_ms = 1.5\n",
+                "12:20: sensor \"a\": 'poll_interval_ms' must be an integer, not a float"},
+        BadFile{"out_of_range", std::string(kPlatform) + "[[indicator]]\nname = \"i\"\npath = \"/i\"\nmodes = [0, 300]\n",
+                "7:13: indicator \"i\": 'modes' is 300, must be 0 to 255"},
+        BadFile{"missing_key", std::string(kPlatform) + "[[fru]]\npath = \"/f\"\n", "4:1: fru #1: missing key 'name'"},
+        BadFile{"data_too_large", std::string(kPlatform) + "[[fru]]\nname = \"big\"\npath = \"/big\"\nsize = 65537\n",
+                "7:8: fru \"big\": data area too large: size 65537 bytes, at most 65536"},
+        BadFile{"thresholds_out_of_order",
+                std::string(kPlatform) + sensor("a", 1) + "[[sensor]]\nid=\"b\"\nnumber=2\npath=\"/b\"\nconversion={m=1.0,b=0.0}\n"
+                "thresholds={lnr=0.0,lcr=1.0,lnc=2.0,unc=3.0,ucr=2.5,unr=5.0}\nreading={behaviour=\"constant\",value=1.0}\n",
+                "17:12: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
+        BadFile{"nan_reading", std::string(kPlatform) + with(sensor("a", 1), "value = 1.0", "value = nan"), "11:45: sensor \"a\": reading: 'value' must be a finite number within a float's range"},
+        BadFile{"inf_threshold", std::string(kPlatform) + with(sensor("a", 1), "unc = 3.0", "unc = inf"), "10:55: sensor \"a\": thresholds: 'unc' must be a finite number within a float's range"},
+        BadFile{"beyond_float", std::string(kPlatform) + with(sensor("a", 1), "m = 1.0", "m = 1e300"), "9:20: sensor \"a\": conversion: 'm' must be a finite number within a float's range"},
+        BadFile{"nul_in_name", std::string(kPlatform) + sensor("a\\u0000b", 1), "6:6: sensor #1: 'id' must not contain a NUL character"},
+        BadFile{"long_string", with(kPlatform, "\"p\"", "\"" + std::string(4097, 'p') + "\""), "2:8: platform: 'name' is 4097 bytes long, at most 4096"},
+        BadFile{"too_many_objects", many("component", 10001, ""), "30004:1: more than 10000 [[component]] tables"},
+        BadFile{"too_much_fru_data", many("fru", 257, "size = 65536\n"), "1028:1: fru \"o256\": the FRUs' data areas add up to more than 16777216 bytes"},
+        BadFile{"fru_fields_and_data", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\ndata = \"00\"\n"
+                "board = { serial = \"1\" }\n",
+                "4:1: fru \"f\": give the areas (chassis, board, product) or 'data' or 'data_file', not both"},
+        BadFile{"fru_field_too_long", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\n"
+                "product = { name = \"" + std::string(64, 'n') + "\" }\n",
+                "4:1: fru \"f\": product name: 64 bytes, at most 63"},
+        BadFile{"fru_unknown_field", std::string(kPlatform) + "[[fru]]\nname = \"f\"\npath = \"/f\"\n"
+                "chassis = { colour = \"red\" }\n",
+                "7:13: fru \"f\": chassis: unknown key 'colour'"},
+        BadFile{"unknown_fault_object", std::string(kPlatform) + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
+                "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}),
+    [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+// Every field of the model away from its default where the format allows,
+// with strings that need quoting, floats that need all their digits and data
+// areas of every shape.
+Description every_field() {
+    Description d;
+    d.source = "snapshot.toml";
+    d.names = {"Rack \"A\"\n# not a comment", "m\\odel \u00e9\t", 7};
+    d.polling = false;
+
+    FruDesc fru;
+    fru.name = "fru 'one'";
+    fru.path = "/a b/\"c\"";
+    fru.kind = 2;
+    fru.desc = {0, 0, 9};
+    fru.properties = {{"odd key = 1", "v\"\n"}, {"x", ""}}; // in key order, as a file gives them
+    fru.data.assign(40, 0xff);
+    for (int i = 0; i < 20; ++i) fru.data[i] = static_cast<uint8_t>(i * 13);
+    fru.data[30] = 0; // inside the 0xff padding
+    fru.size = 40;
+    fru.writable = true;
+    d.frus.push_back(fru);
+    FruDesc blank;
+    blank.name = "blank";
+    blank.path = "/blank";
+    blank.data.assign(16, 0xff);
+    blank.size = 16;
+    d.frus.push_back(blank);
+
+    SensorDesc s;
+    s.id = "s]1";
+    s.number = 4000000000u;
+    s.path = "/s";
+    s.kind = 1;
+    s.desc = {1, 0, 3};
+    s.properties = {{"unit", "\u00b0C"}};
+    s.type = 0xfe;
+    s.note = "a \"note\"";
+    s.conversion = {3.14159274f, -1e-7f};
+    s.thresholds = {-40.5f, 0.1f, 1.0f / 3, 2.97f, 16777216.0f, 3.4e38f};
+    s.hysteresis = {3, 255};
+    s.poll_interval_ms = 65535;
+    s.polling = false;
+    s.reading = Constant{float_decimal(123.456f)}; // a reading captured from a daemon
+    d.sensors.push_back(s);
+    const Behaviour moving[] = {Ramp{-1.5, 0.1, 0.25}, Sine{1e-9, 2.0 / 3, 86400},
+                                RandomWalk{20, 0.5, -1e6, 1e6, 9007199254740993u, 10}};
+    for (const Behaviour& b : moving) {
+        s.number = static_cast<uint32_t>(d.sensors.size());
+        s.id = s.path = "/s" + std::to_string(s.number);
+        s.reading = b;
+        s.note.clear();
+        d.sensors.push_back(s);
+    }
+
+    IndicatorDesc ind;
+    ind.name = "led";
+    ind.path = "/led";
+    ind.modes = {3, 0, 1};
+    ind.initial_mode = 1;
+    d.indicators.push_back(ind);
+
+    ComponentDesc c;
+    c.path = "/c";
+    c.kind = 0xFFFFFFFF;
+    c.desc = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    c.properties = {{"a", "1"}, {"b", "2"}};
+    d.components.push_back(c);
+
+    d.associations.push_back({{0x80, 255}, 0xDEADBEEF, {{0, 0}, {0xff, 1}}});
+    d.associations.push_back({{1, 2}, 0, {}});
+
+    d.faults.push_back({9, "led", 5, 0, 1.0, 0});
+    d.faults.push_back({std::nullopt, "", 0, 5, 0.25, 42});
+    d.faults.push_back({29, "/s", 0, -3, 1.0, 0});
+    return d;
+}
+
+TEST(DescriptionWriter, WhatItWritesReadsBackEqual) {
+    const Description d = every_field();
+    WriteNotes notes{"line one\n\nline \"three\"", {"set for a while"}};
+    std::string text = write_description(d, notes);
+    Description back;
+    try {
+        back = load_description_text(text, "snapshot.toml", "/nonexistent");
+    } catch (const LoadError& e) {
+        FAIL() << e.what() << "\n" << text;
+    }
+    EXPECT_TRUE(back.names == d.names);
+    EXPECT_EQ(back.polling, d.polling);
+    for (std::size_t i = 0; i < d.frus.size(); ++i) EXPECT_TRUE(back.frus.at(i) == d.frus[i]) << "fru " << i;
+    for (std::size_t i = 0; i < d.sensors.size(); ++i)
+        EXPECT_TRUE(back.sensors.at(i) == d.sensors[i]) << "sensor " << i << "\n" << text;
+    EXPECT_TRUE(back.indicators == d.indicators);
+    EXPECT_TRUE(back.components == d.components);
+    EXPECT_TRUE(back.associations == d.associations);
+    EXPECT_TRUE(back.faults == d.faults);
+    EXPECT_TRUE(back == d) << text;
+
+    // What the format leaves to defaults, and the comment lines.
+    EXPECT_TRUE(text.starts_with("# line one\n#\n# line \"three\"\n")) << text;
+    EXPECT_NE(text.find("# set for a while\nmode = 1\n"), std::string::npos);
+    EXPECT_NE(text.find("desc = [0x01, 0x00, 0x03]\n"), std::string::npos) << "trailing zeros left out";
+    EXPECT_NE(text.find("path = \"/blank\"\nkind = 0\ndata = \"\"\n"), std::string::npos) << "no desc, no properties";
+    EXPECT_NE(text.find("\"00 0d 1a 27 34 41 4e 5b 68 75 82 8f 9c a9 b6 c3\n"), std::string::npos) << "16 bytes a line";
+    EXPECT_NE(text.find("unc = 2.97, ucr = 16777216.0,"), std::string::npos) << "floats stay floats, shortest";
+    EXPECT_NE(text.find("value = 123.456 }"), std::string::npos);
+}
+
+} // namespace
+} // namespace velkd
