@@ -16,23 +16,6 @@ namespace {
 
 const char* const kPlatform = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
 
-const char* const kSensor = R"(
-[[sensor]]
-id = "{id}"
-number = {number}
-path = "/s/{id}"
-conversion = { m = 1.0, b = 0.0 }
-thresholds = { lnr = 0.0, lcr = 1.0, lnc = 2.0, unc = 3.0, ucr = 4.0, unr = 5.0 }
-reading = { behaviour = "constant", value = 1.0 }
-)";
-
-std::string sensor(const std::string& id, int number) {
-    std::string text = kSensor;
-    for (std::string::size_type at; (at = text.find("{id}")) != std::string::npos;) text.replace(at, 4, id);
-    text.replace(text.find("{number}"), 8, std::to_string(number));
-    return text;
-}
-
 TEST(Description, MissingOrBadFileIsRefusedBeforeServing) {
     Exit run = run_to_exit({"--config", "/tmp/absent.toml"});
     EXPECT_EQ(run.code, 1);
@@ -108,14 +91,13 @@ TEST(Description, BuiltInPlatformPrintsAndLoadsBack) {
 
 // --check reads on after a problem: every one is listed, then their count.
 TEST(Description, CheckListsEveryProblem) {
-    std::string text = std::string(kPlatform) + "colour = 1\n" + sensor("a", 1) + "unit = \"C\"\n" + sensor("b", 1) +
-                       "[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
+    std::string text = std::string(kPlatform) + "colour = 1\n[[component]]\npath = \"/a\"\nkind = -1\n" +
+                       "[[component]]\npath = \"/a\"\n[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
     std::string file = write_file("bad.toml", text);
     Exit run = run_to_exit({"--check", "--config", file});
     EXPECT_EQ(run.code, 1);
-    for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "sensor \"a\": unknown key 'unit'",
-                                "sensor \"b\": duplicate logical number 1", "fault: 'object' \"ghost\"",
-                                "4 problems found"})
+    for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "'kind' is -1",
+                                "duplicate path \"/a\"", "fault: 'object' \"ghost\"", "4 problems found"})
         EXPECT_NE(run.log.find(problem), std::string::npos) << problem << "\n" << run.log;
 
     // A limit keeps a hopeless file short.

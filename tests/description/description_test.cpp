@@ -112,78 +112,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Every field of the model away from its default where the format allows,
 // with strings that need quoting, floats that need all their digits and data
-// areas of every shape.
+// areas of every shape (properties in key order, as a file gives them).
 Description every_field() {
-    Description d;
-    d.source = "snapshot.toml";
-    d.names = {"Rack \"A\"\n# not a comment", "m\\odel \u00e9\t", 7};
-    d.polling = false;
-
-    FruDesc fru;
-    fru.name = "fru 'one'";
-    fru.path = "/a b/\"c\"";
-    fru.kind = 2;
-    fru.desc = {0, 0, 9};
-    fru.properties = {{"odd key = 1", "v\"\n"}, {"x", ""}}; // in key order, as a file gives them
-    fru.data.assign(40, 0xff);
-    for (int i = 0; i < 20; ++i) fru.data[i] = static_cast<uint8_t>(i * 13);
-    fru.data[30] = 0; // inside the 0xff padding
-    fru.size = 40;
-    fru.writable = true;
-    d.frus.push_back(fru);
-    FruDesc blank;
-    blank.name = "blank";
-    blank.path = "/blank";
-    blank.data.assign(16, 0xff);
-    blank.size = 16;
-    d.frus.push_back(blank);
-
-    SensorDesc s;
-    s.id = "s]1";
-    s.number = 4000000000u;
-    s.path = "/s";
-    s.kind = 1;
-    s.desc = {1, 0, 3};
-    s.properties = {{"unit", "\u00b0C"}};
-    s.type = 0xfe;
-    s.note = "a \"note\"";
-    s.conversion = {3.14159274f, -1e-7f};
-    s.thresholds = {-40.5f, 0.1f, 1.0f / 3, 2.97f, 16777216.0f, 3.4e38f};
-    s.hysteresis = {3, 255};
-    s.poll_interval_ms = 65535;
-    s.polling = false;
-    s.reading = Constant{float_decimal(123.456f)}; // a reading captured from a daemon
+    Description d{"snapshot.toml", {"Rack \"A\"\n# not a comment", "m\\odel \u00e9\t", 7}, {}, {}, {}, {}, {}, {}, false};
+    std::vector<uint8_t> data(40, 0xff);
+    for (int i = 0; i < 20; ++i) data[i] = static_cast<uint8_t>(i * 13);
+    data[30] = 0; // inside the 0xff padding
+    d.frus = {{{"/a b/\"c\"", 2, {0, 0, 9}, {{"odd key = 1", "v\"\n"}, {"x", ""}}}, "fru 'one'", data, 40, true},
+              {{"/blank", 0, {}, {}}, "blank", std::vector<uint8_t>(16, 0xff), 16, false}};
+    SensorDesc s{{"/s", 1, {1, 0, 3}, {{"unit", "\u00b0C"}}}, "s]1", 4000000000u, 0xfe, "a \"note\"",
+                 {3.14159274f, -1e-7f}, {-40.5f, 0.1f, 1.0f / 3, 2.97f, 16777216.0f, 3.4e38f}, {3, 255}, 65535, false,
+                 Constant{float_decimal(123.456f)}}; // a reading captured from a daemon
     d.sensors.push_back(s);
-    const Behaviour moving[] = {Ramp{-1.5, 0.1, 0.25}, Sine{1e-9, 2.0 / 3, 86400},
-                                RandomWalk{20, 0.5, -1e6, 1e6, 9007199254740993u, 10}};
-    for (const Behaviour& b : moving) {
+    for (Behaviour b : {Behaviour{Ramp{-1.5, 0.1, 0.25}}, Behaviour{Sine{1e-9, 2.0 / 3, 86400}},
+                        Behaviour{RandomWalk{20, 0.5, -1e6, 1e6, 9007199254740993u, 10}}}) {
         s.number = static_cast<uint32_t>(d.sensors.size());
         s.id = s.path = "/s" + std::to_string(s.number);
-        s.reading = b;
         s.note.clear();
+        s.reading = b;
         d.sensors.push_back(s);
     }
-
-    IndicatorDesc ind;
-    ind.name = "led";
-    ind.path = "/led";
-    ind.modes = {3, 0, 1};
-    ind.initial_mode = 1;
-    d.indicators.push_back(ind);
-
-    ComponentDesc c;
-    c.path = "/c";
-    c.kind = 0xFFFFFFFF;
-    c.desc = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    c.properties = {{"a", "1"}, {"b", "2"}};
-    d.components.push_back(c);
-
-    d.associations.push_back({{0x80, 255}, 0xDEADBEEF, {{0, 0}, {0xff, 1}}});
-    d.associations.push_back({{1, 2}, 0, {}});
-
-    d.faults.push_back({9, "led", 5, 0, 1.0, 0});
-    d.faults.push_back({std::nullopt, "", 0, 5, 0.25, 42});
-    d.faults.push_back({29, "/s", 0, -3, 1.0, 0});
+    d.indicators = {{{"/led", 0, {}, {}}, "led", {3, 0, 1}, 1}};
+    d.components = {{{"/c", 0xFFFFFFFF, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {{"a", "1"}, {"b", "2"}}}}};
+    d.associations = {{{0x80, 255}, 0xDEADBEEF, {{0, 0}, {0xff, 1}}}, {{1, 2}, 0, {}}};
+    d.faults = {{9, "led", 5, 0, 1.0, 0}, {std::nullopt, "", 0, 5, 0.25, 42}, {29, "/s", 0, -3, 1.0, 0}};
     return d;
 }
 
@@ -197,14 +149,8 @@ TEST(DescriptionWriter, WhatItWritesReadsBackEqual) {
     } catch (const LoadError& e) {
         FAIL() << e.what() << "\n" << text;
     }
-    EXPECT_TRUE(back.names == d.names);
-    EXPECT_EQ(back.polling, d.polling);
-    for (std::size_t i = 0; i < d.frus.size(); ++i) EXPECT_TRUE(back.frus.at(i) == d.frus[i]) << "fru " << i;
-    for (std::size_t i = 0; i < d.sensors.size(); ++i)
-        EXPECT_TRUE(back.sensors.at(i) == d.sensors[i]) << "sensor " << i << "\n" << text;
-    EXPECT_TRUE(back.indicators == d.indicators);
-    EXPECT_TRUE(back.components == d.components);
-    EXPECT_TRUE(back.associations == d.associations);
+    EXPECT_TRUE(back.frus == d.frus);
+    for (std::size_t i = 0; i < d.sensors.size(); ++i) EXPECT_TRUE(back.sensors.at(i) == d.sensors[i]) << i;
     EXPECT_TRUE(back.faults == d.faults);
     EXPECT_TRUE(back == d) << text;
 

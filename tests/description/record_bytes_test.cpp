@@ -65,30 +65,25 @@ void round_trip(const Value& value, Fields fields, const std::vector<Placed>& wa
 
 TEST(RecordBytes, EveryFieldLiesWhereDocumentedAndReadsBack) {
     using S = velkdirectfe_sensor_attr_t;
+    using I = velkdirectfe_ind_attr_t;
+    using F = velkdirectfe_fru_attr_t;
     SensorDesc sensor;
     sensor.number = 0xA1B2C3D4;
     sensor.conversion = {-2.5f, 1e-3f};
     sensor.poll_interval_ms = 65535;
     sensor.type = 0x7f;
     round_trip<S>(sensor, [](auto& r, auto& v, auto f) { rb::sensor_fields(r, v, f); },
-                  {{"number", offsetof(S, opaque0), 4},
-                   {"conversion.m", offsetof(S, opaque1), 4},
-                   {"conversion.b", offsetof(S, opaque1) + 4, 4},
-                   {"poll_interval_ms", offsetof(S, opaque1) + 8, 4},
+                  {{"number", offsetof(S, opaque0), 4}, {"conversion.m", offsetof(S, opaque1), 4},
+                   {"conversion.b", offsetof(S, opaque1) + 4, 4}, {"poll_interval_ms", offsetof(S, opaque1) + 8, 4},
                    {"type", offsetof(S, opaque1) + 12, 1}});
-
-    using I = velkdirectfe_ind_attr_t;
     IndicatorDesc indicator;
     indicator.modes = {12, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 255};
     round_trip<I>(indicator, [](auto& r, auto& v, auto f) { rb::indicator_fields(r, v, f); },
                   {{"modes", offsetof(I, opaque1), 14}});
     round_trip<I>(rb::TimedModeBytes{rb::kTimedModeRuns, 3, 0xBEEF},
                   [](auto& r, auto& v, auto f) { rb::timed_mode_fields(r, v, f); },
-                  {{"running", offsetof(I, opaque0), 1},
-                   {"lasting_mode", offsetof(I, opaque0) + 1, 1},
+                  {{"running", offsetof(I, opaque0), 1}, {"lasting_mode", offsetof(I, opaque0) + 1, 1},
                    {"seconds_left", offsetof(I, opaque0) + 2, 2}});
-
-    using F = velkdirectfe_fru_attr_t;
     FruDesc fru;
     fru.size = 0x10000;
     fru.writable = true;
