@@ -51,7 +51,8 @@ Indicator to_indicator(const velkdirectfe_ind_attr_t& r) {
     velkd::record_bytes::get(r, static_cast<velkd::IndicatorDesc&>(ind));
     velkd::record_bytes::TimedModeBytes timed;
     velkd::record_bytes::get(r, timed);
-    if (timed.running == velkd::record_bytes::kTimedModeRuns) ind.timed = TimedMode{timed.lasting_mode, timed.seconds_left};
+    if (timed.running == velkd::record_bytes::kTimedModeRuns)
+        ind.timed = TimedMode{timed.lasting_mode, timed.seconds_left};
     return ind;
 }
 

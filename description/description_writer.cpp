@@ -90,7 +90,9 @@ std::string toml_behaviour(const Behaviour& behaviour) {
     auto named = [](const char* kind) { return std::pair<const char*, std::string>{"behaviour", toml_string(kind)}; };
     struct Visit {
         decltype(named)& name;
-        std::string operator()(const Constant& c) const { return inline_numbers(name("constant"), num("value", c.value)); }
+        std::string operator()(const Constant& c) const {
+            return inline_numbers(name("constant"), num("value", c.value));
+        }
         std::string operator()(const Ramp& r) const {
             return inline_numbers(name("ramp"), num("from", r.from), num("to", r.to), num("period_s", r.period_s));
         }
@@ -140,7 +142,8 @@ void write_sensor(Writer& w, const SensorDesc& s) {
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
         thresholds.push_back(fmt::format("{} = {}", kThresholdNames[i], toml_float(s.thresholds[i])));
     w.key("thresholds", fmt::format("{{ {} }}", fmt::join(thresholds, ", ")));
-    w.key("hysteresis", fmt::format("{{ positive = {}, negative = {} }}", s.hysteresis.positive, s.hysteresis.negative));
+    w.key("hysteresis",
+          fmt::format("{{ positive = {}, negative = {} }}", s.hysteresis.positive, s.hysteresis.negative));
     w.key("poll_interval_ms", std::to_string(s.poll_interval_ms));
     w.key("polling", toml_bool(s.polling));
     w.key("reading", toml_behaviour(s.reading));
