@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "threshold_names.h"
+
 namespace velkdirect {
 
 // Name/value pairs in the daemon's order; names may repeat.
@@ -33,7 +35,7 @@ struct ObjectInfo {
 
 // Threshold names in the daemon's order: lower non-recoverable, lower
 // critical, lower non-critical, upper non-critical, critical, non-recoverable.
-inline constexpr std::array<const char*, 6> kThresholdNames = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
+using velk::kThresholdNames;
 using Thresholds = std::array<float, 6>;
 
 struct Sensor : ObjectInfo {
