@@ -205,6 +205,18 @@ std::string checksum_text(const FruChecksum& c) {
                   : fmt::format("checksum FAILS (stored {:#04x}; the bytes sum to {:#04x}, not 0)", c.stored, c.sum);
 }
 
+// An image whose common header cannot be decoded: the problem, and the
+// header's bytes shown as they are.
+FruImage refuse_header(FruImage image, std::span<const uint8_t> bytes, std::string problem) {
+    image.problems.push_back(problem);
+    FruArea area;
+    area.kind = "common header";
+    area.problem = std::move(problem);
+    area.bytes.assign(bytes.begin(), bytes.end());
+    image.areas.push_back(std::move(area));
+    return image;
+}
+
 } // namespace
 
 std::string language_name(uint8_t code) {
@@ -241,14 +253,9 @@ std::string chassis_type_name(uint8_t type) {
 FruImage decode_fru(std::span<const uint8_t> data) {
     FruImage image;
     if (data.size() < 8) {
-        image.problems.push_back(fmt::format("the data area holds {} bytes, fewer than the 8 of a common header",
-                                             data.size()));
-        FruArea area;
-        area.kind = "common header";
-        area.problem = image.problems.back();
-        area.bytes.assign(data.begin(), data.end());
-        image.areas.push_back(std::move(area));
-        return image;
+        return refuse_header(std::move(image), data,
+                             fmt::format("the data area holds {} bytes, fewer than the 8 of a common header",
+                                         data.size()));
     }
     std::span<const uint8_t> header = data.first(8);
     image.version = header[0] & 0x0F;
@@ -258,13 +265,8 @@ FruImage decode_fru(std::span<const uint8_t> data) {
         return image;
     }
     if (image.version != 1 || (header[0] & 0xF0) != 0) {
-        image.problems.push_back(fmt::format("common header: format byte {:#04x} is not version 1", header[0]));
-        FruArea area;
-        area.kind = "common header";
-        area.problem = image.problems.back();
-        area.bytes.assign(header.begin(), header.end());
-        image.areas.push_back(std::move(area));
-        return image;
+        return refuse_header(std::move(image), header,
+                             fmt::format("common header: format byte {:#04x} is not version 1", header[0]));
     }
     image.has_header = true;
     if (!image.header_checksum.ok())

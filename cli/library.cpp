@@ -11,12 +11,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "velkdirectfe_wire.h"
+
 namespace velkdirect {
 namespace {
 
 std::string describe(int status, const std::string& subject) {
     if (status == -1)
-        return fmt::format("cannot reach the management daemon at {}", kSocketPath);
+        return fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH);
     std::string_view words = status_words(status);
     std::string what = words.empty() ? fmt::format("failed with status {}", status)
                                      : fmt::format("{} (status {})", words, status);
@@ -39,7 +41,7 @@ int try_connect() {
     if (fd < 0) return errno;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, kSocketPath.data(), kSocketPath.size());
+    std::memcpy(address.sun_path, VELKD_SOCKET_PATH, sizeof VELKD_SOCKET_PATH - 1);
     int error = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
     ::close(fd);
     return error;
@@ -51,9 +53,9 @@ CallError::CallError(int status, const std::string& subject)
     : std::runtime_error(describe(status, subject)), status_(status), subject_(subject) {}
 
 std::string explain_local_failure(const std::string& subject, std::chrono::milliseconds waited) {
-    std::string unreachable = fmt::format("cannot reach the management daemon at {}", kSocketPath);
+    std::string unreachable = fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH);
     struct stat st{};
-    if (::lstat(std::string(kSocketPath).c_str(), &st) != 0) {
+    if (::lstat(VELKD_SOCKET_PATH, &st) != 0) {
         if (errno == ENOENT)
             return unreachable + ": there is no socket file (is the daemon running? velkd-sim starts one)";
         return fmt::format("{}: {}", unreachable, std::strerror(errno));
@@ -70,7 +72,7 @@ std::string explain_local_failure(const std::string& subject, std::chrono::milli
                                              "run as {}, or have the socket made group-writable (mode 0660) for a "
                                              "group you are in",
                                              owner, owner);
-        return fmt::format("permission denied on {} ({}:{}, mode {:04o})\nhint: {}", kSocketPath, owner, group,
+        return fmt::format("permission denied on {} ({}:{}, mode {:04o})\nhint: {}", VELKD_SOCKET_PATH, owner, group,
                            st.st_mode & 07777, hint);
     }
     if (error == ECONNREFUSED)
@@ -79,28 +81,15 @@ std::string explain_local_failure(const std::string& subject, std::chrono::milli
     // The socket answers: the daemon took the call and then failed it.
     std::string what = subject.empty() ? "the call" : fmt::format("the call about {}", subject);
     if (waited >= std::chrono::seconds(24))
-        return fmt::format("the daemon at {} accepted {} but did not answer within 25 s (timed out)", kSocketPath,
+        return fmt::format("the daemon at {} accepted {} but did not answer within 25 s (timed out)", VELKD_SOCKET_PATH,
                            what);
     return fmt::format("the daemon at {} accepted {} but failed it: it answered something that is not this "
                        "protocol, or closed the connection",
-                       kSocketPath, what);
+                       VELKD_SOCKET_PATH, what);
 }
 
 void check(int status, std::string_view subject) {
     if (status != 0) throw CallError(status, std::string(subject));
-}
-
-std::string_view status_words(int status) {
-    switch (status) {
-    case 1: return "unknown object";
-    case 2: return "out of range";
-    case 3: return "invalid value";
-    case 4: return "read only";
-    case 5: return "injected fault";
-    case 6: return "storage error";
-    case 7: return "wrong state";
-    default: return {};
-    }
 }
 
 } // namespace velkdirect

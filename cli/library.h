@@ -12,11 +12,10 @@
 #include <string>
 #include <string_view>
 
+#include "daemon_status.h"
 #include "velkdirectfe.h"
 
 namespace velkdirect {
-
-inline constexpr std::string_view kSocketPath = "/tmp/velkdirect.sock";
 
 // A library call that returned non-zero. Status -1 is a local failure (no
 // daemon, a broken call); any other value is the daemon's own answer.
@@ -38,12 +37,12 @@ private:
 // Looks at the socket now; `waited` is how long the failing command ran.
 std::string explain_local_failure(const std::string& subject, std::chrono::milliseconds waited);
 
+// The daemon's status values in words; empty for a value it does not define.
+using velk::status_words;
+
 // Throws CallError for any status but 0. `subject` names what the call was
 // about (`sensor "cpu0_temp"`), or is empty for calls about the whole platform.
 void check(int status, std::string_view subject);
-
-// The daemon's status values in words; empty for a value it does not define.
-std::string_view status_words(int status);
 
 // An array of records from a list query (or a single query, count 1), given
 // back to the plural free function of its kind. Query failures leave the

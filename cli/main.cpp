@@ -13,6 +13,7 @@
 #include "exit_codes.h"
 #include "library.h"
 #include "monitoring_commands.h"
+#include "velkdirectfe_wire.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int run(int argc, char** argv) {
                            "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}\n"
                            "`check` alone follows the monitoring-plugins convention instead\n"
                            "(0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN).",
-                           velkdirect::kSocketPath, exit_code::table));
+                           VELKD_SOCKET_PATH, exit_code::table));
     velkdirect::Context ctx;
     velkdirect::add_inventory_commands(app, ctx);
     velkdirect::add_sensor_commands(app, ctx);

@@ -12,16 +12,14 @@
 #include <filesystem>
 
 #include "daemon_client.h"
+#include "exit_codes.h"
 #include "exposition.h"
-#include "library.h"
 #include "platform_reading.h"
 #include "text_format.h"
+#include "velkdirectfe_wire.h"
 
 namespace velkdirect {
 namespace {
-
-constexpr int kExitFailed = 1;
-constexpr int kExitNoDaemon = 3;
 
 // Writes `text` to `path` so that a reader sees the old file or the whole
 // new one: a temporary file in the same directory (a name the textfile
@@ -67,7 +65,8 @@ void add_metrics(CLI::App& app, Context& ctx) {
         else
             write_atomically(*output, text);
         if (!reading.up)
-            throw ExitStatus{kExitNoDaemon, fmt::format("cannot reach the management daemon at {}", kSocketPath)};
+            throw ExitStatus{velk::exit_code::no_daemon,
+                             fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH)};
     });
 }
 
@@ -174,7 +173,7 @@ void add_fail_on_option(CLI::App* command, std::optional<SensorState>& fail_on) 
         ->add_option_function<std::string>(
             "--fail-on", [&fail_on](const std::string& word) { fail_on = parse_state(word); },
             "exit 1 when a sensor is in this state or worse")
-        ->check(CLI::IsMember({"non-critical", "critical", "non-recoverable"}));
+        ->check(CLI::IsMember(std::vector<std::string>(kStateWords.begin() + 1, kStateWords.end()))); // all but ok
 }
 
 void enforce_fail_on(const std::vector<SensorRow>& rows, const std::optional<SensorState>& fail_on) {
@@ -183,9 +182,9 @@ void enforce_fail_on(const std::vector<SensorRow>& rows, const std::optional<Sen
     for (const SensorRow& row : rows)
         if (row.error.empty() && worst_state(row.reading.threshold_state) >= *fail_on) ids.push_back(row.sensor.id);
     if (!ids.empty())
-        throw ExitStatus{kExitFailed, fmt::format("{} sensor{} {} or worse: {}", ids.size(),
-                                                  ids.size() == 1 ? " is" : "s are", state_word(*fail_on),
-                                                  fmt::join(ids, ", "))};
+        throw ExitStatus{velk::exit_code::failed, fmt::format("{} sensor{} {} or worse: {}", ids.size(),
+                                                              ids.size() == 1 ? " is" : "s are", state_word(*fail_on),
+                                                              fmt::join(ids, ", "))};
 }
 
 void add_monitoring_commands(CLI::App& app, Context& ctx) {

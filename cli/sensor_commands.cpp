@@ -47,7 +47,7 @@ void add_set_thresholds(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std:
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, name, values] {
         if (std::none_of(values->begin(), values->end(), [](const auto& v) { return v.has_value(); }))
-            throw CLI::RequiredError("at least one of --lnr, --lcr, --lnc, --unc, --ucr, --unr");
+            throw CLI::RequiredError(fmt::format("at least one of --{}", fmt::join(kThresholdNames, ", --")));
         Sensor sensor = fetch_sensor(SensorRef::parse(*name));
         std::array<uint8_t, 6> raw{};
         uint16_t ctrl = 0;

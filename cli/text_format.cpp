@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace velkdirect {
 namespace {
@@ -166,7 +167,10 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
     using A = Table::Align;
     std::vector<Table::Column> columns = {{"ID"}, {"PATH"}, {"RAW", A::right}, {"VALUE", A::right}, {"UNIT"},
                                           {"STATE"}};
-    for (const char* threshold : {"LNR", "LCR", "LNC", "UNC", "UCR", "UNR"}) columns.push_back({threshold, A::right});
+    for (std::string threshold : kThresholdNames) {
+        std::transform(threshold.begin(), threshold.end(), threshold.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        columns.push_back({threshold, A::right});
+    }
     columns.push_back({"POLL", A::right});
     const std::size_t table_width = columns.size();
     Table table(std::move(columns));

@@ -1,5 +1,6 @@
 // The exit statuses of velkdirect and velkd-sim: one table, one meaning per
-// number, printed by both tools' --help.
+// number, printed by both tools' --help. velkdirect-exporter uses ok, failed
+// (the address cannot be bound) and usage from it.
 #pragma once
 
 #include <string_view>

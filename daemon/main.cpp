@@ -23,9 +23,7 @@
 
 namespace {
 
-constexpr int kExitBadDescription = velk::exit_code::failed;
-constexpr int kExitNoSocket = velk::exit_code::socket_busy;
-constexpr int kExitUsage = velk::exit_code::usage;
+namespace exit_code = velk::exit_code;
 
 velkd::Description load(const std::string& config, bool optional) {
     std::error_code error;
@@ -41,7 +39,7 @@ int main(int argc, char** argv) {
     CLI::App app{"velkd-sim: a simulated platform management daemon"};
     app.set_version_flag("--version", std::string("velkd-sim ") + VELKDIRECTFE_VERSION_STRING,
                          "print the version and exit");
-    app.footer(std::string(velk::exit_code::table));
+    app.footer(std::string(exit_code::table));
     std::string config;
     bool config_optional = false;
     std::string state_dir;
@@ -86,7 +84,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e);
-        return code == 0 ? 0 : kExitUsage;
+        return code == 0 ? exit_code::ok : exit_code::usage;
     }
     velkd::set_log_verbosity(verbosity);
     velkd::SocketAccess access;
@@ -95,12 +93,12 @@ int main(int argc, char** argv) {
         if (!socket_group.empty()) access.group = velkd::resolve_group(socket_group);
     } catch (const std::invalid_argument& e) {
         velkd::log(velkd::LogLevel::error, "{}", e.what());
-        return kExitUsage;
+        return exit_code::usage;
     }
 
     if (print_default) {
         std::fwrite(velkd::kDefaultPlatformText.data(), 1, velkd::kDefaultPlatformText.size(), stdout);
-        return 0;
+        return exit_code::ok;
     }
 
     std::unique_ptr<velkd::FruStore> store;
@@ -115,10 +113,10 @@ int main(int argc, char** argv) {
             velkd::log(velkd::LogLevel::info, "{} problem{} found{}", e.problems().size(),
                        e.problems().size() == 1 ? "" : "s",
                        e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : "");
-        return kExitBadDescription;
+        return exit_code::failed;
     } catch (const std::exception& e) {
         velkd::log(velkd::LogLevel::error, "{}", e.what());
-        return kExitBadDescription;
+        return exit_code::failed;
     }
     if (check_only) {
         const velkd::Description& d = platform->description();
@@ -127,7 +125,7 @@ int main(int argc, char** argv) {
             d.source, d.names.name, d.frus.size(), d.sensors.size(), d.indicators.size(), d.components.size(),
             d.associations.size(), d.faults.size());
         std::fwrite(summary.data(), 1, summary.size(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : kExitBadDescription;
+        return std::fflush(stdout) == 0 ? exit_code::ok : exit_code::failed;
     }
 
     velkd::block_daemon_signals();
@@ -160,7 +158,7 @@ int main(int argc, char** argv) {
         if (activated) ::close(*activated);
     } catch (const std::runtime_error& e) {
         velkd::log(velkd::LogLevel::error, "{}", e.what());
-        return kExitNoSocket;
+        return exit_code::socket_busy;
     }
-    return 0;
+    return exit_code::ok;
 }

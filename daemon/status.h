@@ -1,18 +1,11 @@
-// Status values that velkd-sim answers; 0 is success. Listed in README.md,
-// which the CLI's wording follows.
+// The status values velkd-sim answers, declared with their words in
+// common/daemon_status.h; here as velkd::kOk, velkd::kUnknownObject, ...
 #pragma once
+
+#include "daemon_status.h"
 
 namespace velkd {
 
-enum Status : int {
-    kOk = 0,
-    kUnknownObject = 1,
-    kOutOfRange = 2,
-    kInvalidValue = 3,
-    kReadOnly = 4,
-    kInjectedFault = 5,
-    kStorageError = 6,
-    kWrongState = 7,
-};
+using enum velk::DaemonStatus;
 
 } // namespace velkd

@@ -26,8 +26,6 @@ int sd_notifyf(int, const char*, ...) { return 0; }
 #include <stdexcept>
 #include <thread>
 
-#include "log.h"
-
 namespace velkd {
 
 std::optional<int> take_activated_socket() {

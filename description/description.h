@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "threshold_names.h"
+
 #include "conversion.h"
 
 namespace velkd {
@@ -40,11 +42,9 @@ struct ObjectInfo {
     bool operator==(const ObjectInfo&) const = default;
 };
 
-// Thresholds in wire order: lower non-recoverable, lower critical, lower
-// non-critical, upper non-critical, upper critical, upper non-recoverable,
-// under these keys.
+// Thresholds in wire order, under the keys velk::kThresholdNames gives.
 using Thresholds = std::array<float, 6>;
-inline constexpr std::array<const char*, 6> kThresholdNames = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
+using velk::kThresholdNames;
 
 struct Hysteresis {
     uint8_t positive = 0;

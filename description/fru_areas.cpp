@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <initializer_list>
+#include <utility>
+
 namespace velkd {
 namespace {
 
@@ -42,6 +45,18 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
+// An info area: its leading bytes, its text fields in order, the extra
+// fields, then the end marker, padding and checksum.
+template <typename Area>
+std::vector<uint8_t> info_area(const char* kind, std::initializer_list<uint8_t> lead, const Area& area,
+                               std::initializer_list<std::pair<const char*, std::string Area::*>> fields) {
+    AreaWriter w(kind);
+    for (uint8_t b : lead) w.byte(b);
+    for (const auto& [field, member] : fields) w.text(field, area.*member);
+    w.extra(area.extra);
+    return w.finish();
+}
+
 // Days from 1970-01-01 of a proleptic Gregorian date.
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -61,39 +76,28 @@ int64_t fru_minutes(int year, unsigned month, unsigned day, unsigned hour, unsig
 
 std::vector<uint8_t> build_fru_image(const FruAreas& areas) {
     std::vector<std::vector<uint8_t>> built(3);
-    if (areas.chassis) {
-        AreaWriter w("chassis");
-        w.byte(areas.chassis->type);
-        w.text("part_number", areas.chassis->part_number);
-        w.text("serial", areas.chassis->serial);
-        w.extra(areas.chassis->extra);
-        built[0] = w.finish();
-    }
-    if (const auto& b = areas.board) {
-        AreaWriter w("board");
-        w.byte(b->language);
-        for (int shift : {0, 8, 16}) w.byte(static_cast<uint8_t>(b->mfg_minutes >> shift));
-        w.text("manufacturer", b->manufacturer);
-        w.text("product", b->product);
-        w.text("serial", b->serial);
-        w.text("part_number", b->part_number);
-        w.text("file_id", b->file_id);
-        w.extra(b->extra);
-        built[1] = w.finish();
-    }
-    if (const auto& p = areas.product) {
-        AreaWriter w("product");
-        w.byte(p->language);
-        w.text("manufacturer", p->manufacturer);
-        w.text("name", p->name);
-        w.text("part_number", p->part_number);
-        w.text("version", p->version);
-        w.text("serial", p->serial);
-        w.text("asset_tag", p->asset_tag);
-        w.text("file_id", p->file_id);
-        w.extra(p->extra);
-        built[2] = w.finish();
-    }
+    if (const auto& c = areas.chassis)
+        built[0] = info_area("chassis", {c->type}, *c,
+                             {{"part_number", &ChassisArea::part_number}, {"serial", &ChassisArea::serial}});
+    if (const auto& b = areas.board)
+        built[1] = info_area("board",
+                             {b->language, static_cast<uint8_t>(b->mfg_minutes), static_cast<uint8_t>(b->mfg_minutes >> 8),
+                              static_cast<uint8_t>(b->mfg_minutes >> 16)},
+                             *b,
+                             {{"manufacturer", &BoardArea::manufacturer},
+                              {"product", &BoardArea::product},
+                              {"serial", &BoardArea::serial},
+                              {"part_number", &BoardArea::part_number},
+                              {"file_id", &BoardArea::file_id}});
+    if (const auto& p = areas.product)
+        built[2] = info_area("product", {p->language}, *p,
+                             {{"manufacturer", &ProductArea::manufacturer},
+                              {"name", &ProductArea::name},
+                              {"part_number", &ProductArea::part_number},
+                              {"version", &ProductArea::version},
+                              {"serial", &ProductArea::serial},
+                              {"asset_tag", &ProductArea::asset_tag},
+                              {"file_id", &ProductArea::file_id}});
     // Header: version, internal use, chassis, board, product, multirecord, pad, checksum.
     std::vector<uint8_t> image = {kFormatVersion, 0, 0, 0, 0, 0, 0};
     std::size_t offset = 8;

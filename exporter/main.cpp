@@ -15,11 +15,14 @@
 #include <cstdlib>
 #include <thread>
 
+#include "exit_codes.h"
 #include "exposition.h"
 #include "velkdirectfe.h"
 #include "shared_reading.h"
 
 namespace {
+
+namespace exit_code = velk::exit_code;
 
 constexpr const char* kDefaultAddress = "127.0.0.1:9745";
 constexpr int kHandlerThreads = 16;
@@ -73,12 +76,12 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        return app.exit(e) == 0 ? exit_code::ok : exit_code::usage;
     }
     auto address = parse_address(listen);
     if (!address) {
         fmt::print(stderr, "velkdirect-exporter: --web.listen-address: \"{}\" is not HOST:PORT\n", listen);
-        return 2;
+        return exit_code::usage;
     }
 
     // Signals go to one thread that stops the server; no handler runs
@@ -117,7 +120,7 @@ int main(int argc, char** argv) {
                            : server.bind_to_port(address->host, port);
     if (!bound) {
         fmt::print(stderr, "velkdirect-exporter: cannot listen on {}\n", listen);
-        return 1;
+        return exit_code::failed;
     }
     bool v6 = address->host.find(':') != std::string::npos;
     fmt::print(stderr, "velkdirect-exporter {}: listening on http://{}{}{}:{}/metrics\n", VELKDIRECTFE_VERSION_STRING,
@@ -132,7 +135,7 @@ int main(int argc, char** argv) {
     fmt::print(stderr, "velkdirect-exporter: stopping\n");
     // A reading stuck on a hung daemon may take the library's whole call
     // timeout; nobody waits for it any more.
-    if (shared.busy()) std::_Exit(0);
+    if (shared.busy()) std::_Exit(exit_code::ok);
     stopper.join();
-    return 0;
+    return exit_code::ok;
 }

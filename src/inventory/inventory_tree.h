@@ -9,14 +9,6 @@
 
 namespace vdfe::inventory {
 
-// One object as the walk sees it; the strings and list stay the caller's.
-struct ObjectView {
-    const char* path;
-    uint32_t kind;
-    const uint8_t* desc; // 10 bytes
-    const velkdirectfe_nvlist_t* props;
-};
-
 // The four attribute lists, FRUs first, then sensors, indicators and
 // components; a list whose query failed is empty.
 struct Sources {
