@@ -314,9 +314,9 @@ bool serve(Call& call, CallIo& io) {
 
 const std::array<ProcedureEntry, kProcedureCount + 1> kTable = [] {
     std::array<ProcedureEntry, kProcedureCount + 1> table{};
-#define VELKD_PROCEDURE(number, stub, Arg, arg_xdr, Res, res_xdr) \
-    table[number] = {procedure_name(number), &serve<number, ArgOf<Arg>, Res, &arg_xdr, &res_xdr>};
-#include "transport/procedures.def"
+#define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr) \
+    table[number] = {procedure_name(number), &serve<enumerator, ArgOf<Arg>, Res, &arg_xdr, &res_xdr>};
+#include "wire/procedures.def"
 #undef VELKD_PROCEDURE
     return table;
 }();

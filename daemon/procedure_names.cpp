@@ -11,12 +11,12 @@ constexpr std::string_view short_name(std::string_view stub) {
     return stub;
 }
 
-// Indexed by procedure number; the table is the library's own.
+// Indexed by procedure number, from the protocol's procedure table.
 constexpr std::array<std::string_view, kProcedureCount + 1> kNames = [] {
     std::array<std::string_view, kProcedureCount + 1> names{};
     names[0] = "null";
-#define VELKD_PROCEDURE(number, stub, Arg, arg_xdr, Res, res_xdr) names[number] = short_name(#stub);
-#include "transport/procedures.def"
+#define VELKD_PROCEDURE(number, enumerator, stub, ...) names[number] = short_name(#stub);
+#include "wire/procedures.def"
 #undef VELKD_PROCEDURE
     return names;
 }();

@@ -6,11 +6,13 @@
 #include <optional>
 #include <string_view>
 
+#include "wire/procedure_table.h"
+
 namespace velkd {
 
-inline constexpr int kProcedureCount = 29;
+using vdfe::wire::kProcedureCount;
 
-// "?" for a number outside 1..29.
+// "?" for a number outside 1..kProcedureCount.
 std::string_view procedure_name(int number);
 std::optional<int> procedure_number(std::string_view name);
 

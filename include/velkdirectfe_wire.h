@@ -32,6 +32,7 @@ extern "C" {
 #define VELKFE_FRU_BLOCK_SIZE 104
 #define VELKFE_COMP_BLOCK_SIZE 28
 
+/* The library checks its procedure table against these when it is built. */
 enum velkd_procedure {
     VELKD_GET_SENSOR_ATTR = 1,
     VELKD_GET_SENSOR_ATTR_BY_LOG_NUM = 2,

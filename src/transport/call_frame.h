@@ -14,6 +14,7 @@
 
 #include "connection.h"
 #include "velkdirectfe_wire.h"
+#include "wire/procedure_table.h"
 #include "wire/xdr_routine.h"
 
 namespace vdfe {
@@ -27,9 +28,9 @@ struct Procedure {
 };
 
 namespace procedures {
-#define VELKD_PROCEDURE(number, stub_name, Arg, arg_xdr, Res, res_xdr) \
+#define VELKD_PROCEDURE(number, enumerator, stub_name, Arg, arg_xdr, Res, res_xdr) \
     inline const Procedure<Arg, Res> stub_name{::stub_name, wire::xdr_routine(res_xdr)};
-#include "procedures.def"
+#include "wire/procedures.def"
 #undef VELKD_PROCEDURE
 } // namespace procedures
 

@@ -1,7 +1,8 @@
-// The 29 exported client stubs, one clnt_call each, generated from the
+// The exported client stubs, one clnt_call each, generated from the
 // procedure table.
 #include "transport/call_limits.h"
 #include "velkdirectfe_wire.h"
+#include "wire/procedure_table.h"
 #include "wire/xdr_routine.h"
 
 using vdfe::wire::xdr_routine;
@@ -23,12 +24,11 @@ enum clnt_stat issue(CLIENT* clnt, u_long number, xdrproc_t arg_xdr, Arg* argp, 
 
 extern "C" {
 
-#define VELKD_PROCEDURE(number, stub, Arg, arg_xdr, Res, res_xdr)                          \
-    enum clnt_stat stub(Arg* argp, Res* res, CLIENT* clnt) {                               \
-        return issue(clnt, number, xdr_routine(arg_xdr), argp,             \
-                     xdr_routine(res_xdr), res);                           \
+#define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr)                 \
+    enum clnt_stat stub(Arg* argp, Res* res, CLIENT* clnt) {                                   \
+        return issue(clnt, enumerator, xdr_routine(arg_xdr), argp, xdr_routine(res_xdr), res); \
     }
-#include "procedures.def"
+#include "wire/procedures.def"
 #undef VELKD_PROCEDURE
 
 } // extern "C"

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "velkdirectfe.h"
+#include "velkdirectfe_wire.h"
 
 namespace vdfe::wire {
 
@@ -87,10 +88,12 @@ inline constexpr BlockRun kComponentRuns[] = {
 
 #undef VDFE_RUN
 
-inline constexpr BlockLayout kSensorLayout{152, kSensorRuns};
-inline constexpr BlockLayout kIndicatorLayout{44, kIndicatorRuns};
-inline constexpr BlockLayout kFruLayout{104, kFruRuns};
-inline constexpr BlockLayout kComponentLayout{28, kComponentRuns};
+// Each layout spans its kind's block on the wire, the block its wire record
+// carries.
+inline constexpr BlockLayout kSensorLayout{VELKFE_SENSOR_BLOCK_SIZE, kSensorRuns};
+inline constexpr BlockLayout kIndicatorLayout{VELKFE_IND_BLOCK_SIZE, kIndicatorRuns};
+inline constexpr BlockLayout kFruLayout{VELKFE_FRU_BLOCK_SIZE, kFruRuns};
+inline constexpr BlockLayout kComponentLayout{VELKFE_COMP_BLOCK_SIZE, kComponentRuns};
 
 // True for the runs whose bytes are data (copied), false for pointer slots.
 constexpr bool carries_bytes(Run role) {
@@ -103,16 +106,19 @@ void record_from_block(const BlockLayout& layout, const uint8_t* block, void* re
 // Writes the data runs of a record into a block, with zero in pointer slots.
 void block_from_record(const BlockLayout& layout, const void* record, uint8_t* block);
 
-// The layout table must tile the block exactly, run after run.
-constexpr bool tiles_block(const BlockLayout& layout) {
+// A layout must tile its wire block exactly, run after run: one run more or
+// one byte wider would have the daemon write past the block.
+constexpr bool tiles_block(const BlockLayout& layout, std::size_t wire_block_size) {
     std::size_t at = 0;
     for (const BlockRun& run : layout.runs) {
         if (run.block_offset != at) return false;
         at += run.width;
     }
-    return at == layout.block_size;
+    return at == layout.block_size && layout.block_size == wire_block_size;
 }
-static_assert(tiles_block(kSensorLayout) && tiles_block(kIndicatorLayout) &&
-              tiles_block(kFruLayout) && tiles_block(kComponentLayout));
+static_assert(tiles_block(kSensorLayout, sizeof(velkfe_sensor_attr::block)), "sensor layout != VELKFE_SENSOR_BLOCK_SIZE");
+static_assert(tiles_block(kIndicatorLayout, sizeof(velkfe_ind_attr::block)), "indicator layout != VELKFE_IND_BLOCK_SIZE");
+static_assert(tiles_block(kFruLayout, sizeof(velkfe_fru_attr::block)), "FRU layout != VELKFE_FRU_BLOCK_SIZE");
+static_assert(tiles_block(kComponentLayout, sizeof(velkfe_comp_attr::block)), "component layout != VELKFE_COMP_BLOCK_SIZE");
 
 } // namespace vdfe::wire

@@ -9,7 +9,7 @@
 #if UINTPTR_MAX == 0xFFFFFFFFu
 #define VDFE_AT(type, field, offset) static_assert(offsetof(type, field) == (offset), #type "." #field)
 
-static_assert(sizeof(velkdirectfe_sensor_attr_t) == 152);
+static_assert(sizeof(velkdirectfe_sensor_attr_t) == VELKFE_SENSOR_BLOCK_SIZE);
 VDFE_AT(velkdirectfe_sensor_attr_t, path, 8);
 VDFE_AT(velkdirectfe_sensor_attr_t, aux_str, 12);
 VDFE_AT(velkdirectfe_sensor_attr_t, kind, 44);
@@ -18,19 +18,19 @@ VDFE_AT(velkdirectfe_sensor_attr_t, aux_ptr_a, 108);
 VDFE_AT(velkdirectfe_sensor_attr_t, aux_ptr_b, 112);
 VDFE_AT(velkdirectfe_sensor_attr_t, opt_str, 144);
 VDFE_AT(velkdirectfe_sensor_attr_t, props, 148);
-static_assert(sizeof(velkdirectfe_ind_attr_t) == 44);
+static_assert(sizeof(velkdirectfe_ind_attr_t) == VELKFE_IND_BLOCK_SIZE);
 VDFE_AT(velkdirectfe_ind_attr_t, path, 4);
 VDFE_AT(velkdirectfe_ind_attr_t, aux_str, 8);
 VDFE_AT(velkdirectfe_ind_attr_t, kind, 12);
 VDFE_AT(velkdirectfe_ind_attr_t, desc, 16);
 VDFE_AT(velkdirectfe_ind_attr_t, props, 40);
-static_assert(sizeof(velkdirectfe_fru_attr_t) == 104);
+static_assert(sizeof(velkdirectfe_fru_attr_t) == VELKFE_FRU_BLOCK_SIZE);
 VDFE_AT(velkdirectfe_fru_attr_t, path, 4);
 VDFE_AT(velkdirectfe_fru_attr_t, aux_str, 8);
 VDFE_AT(velkdirectfe_fru_attr_t, kind, 16);
 VDFE_AT(velkdirectfe_fru_attr_t, desc, 20);
 VDFE_AT(velkdirectfe_fru_attr_t, props, 100);
-static_assert(sizeof(velkdirectfe_comp_attr_t) == 28);
+static_assert(sizeof(velkdirectfe_comp_attr_t) == VELKFE_COMP_BLOCK_SIZE);
 VDFE_AT(velkdirectfe_comp_attr_t, path, 4);
 VDFE_AT(velkdirectfe_comp_attr_t, kind, 8);
 VDFE_AT(velkdirectfe_comp_attr_t, desc, 12);
