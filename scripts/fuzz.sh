@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the libFuzzer targets (tests/fuzz), all at once, each for the given
+# seconds (default 60): scripts/fuzz.sh [seconds-per-target] [target...]
+# Targets: replies records connection description (default: all). Each keeps
+# a working corpus in $VELK_FUZZ_DIR/<target> (default ~/.cache/velkdirectfe-fuzz),
+# started from the seeds in tests/fuzz/corpus/<target>, and its log there.
+# A crash, leak or sanitizer report leaves the input in $VELK_FUZZ_DIR/<target>/
+# artifacts and fails the script; add it to the seeds once it is fixed.
+# With --runs N (scripts/test.sh) each target instead runs N inputs over the
+# seeds only, with a throwaway working corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=
+if [[ "${1:-}" == --runs ]]; then runs=$2; shift 2; fi
+seconds=${1:-60}
+(($# > 0)) && shift
+targets=("$@")
+((${#targets[@]})) || targets=(replies records connection description)
+
+# The whole project built by clang with the fuzzer's coverage and ASan+UBSan.
+build=${VELK_FUZZ_BUILD:-build-fuzz}
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIRECTFE_FUZZ=ON \
+  -DVELKDIRECTFE_TESTS=OFF -DVELKDIRECTFE_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}" >/dev/null
+
+if [[ -n "$runs" ]]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+else
+  work=${VELK_FUZZ_DIR:-$HOME/.cache/velkdirectfe-fuzz}
+fi
+# Every allocation is bounded by the input's size; more than this is a finding.
+options=(-malloc_limit_mb=256 -rss_limit_mb=1024 -print_final_stats=1)
+[[ -n "$runs" ]] && options+=(-runs="$runs") || options+=(-max_total_time="$seconds")
+
+pids=()
+for t in "${targets[@]}"; do
+  mkdir -p "$work/$t/corpus" "$work/$t/artifacts"
+  "$build/tests/fuzz/fuzz_$t" "${options[@]}" -artifact_prefix="$work/$t/artifacts/" \
+    "$work/$t/corpus" "tests/fuzz/corpus/$t" >"$work/$t/log" 2>&1 &
+  pids+=($!)
+done
+failed=0
+for i in "${!targets[@]}"; do
+  t=${targets[$i]}
+  if wait "${pids[$i]}"; then
+    echo "$t: $(grep -E '^Done|stat::number_of_executed_units' "$work/$t/log" | tr '\n' ' ')"
+    grep -E '^#[0-9]+' "$work/$t/log" | tail -1
+  else
+    failed=1
+    echo "$t: FAILED (log: $work/$t/log)"
+    tail -40 "$work/$t/log"
+  fi
+done
+exit $failed
