@@ -6,15 +6,20 @@
 # started from the seeds in tests/fuzz/corpus/<target>, and its log there.
 # A crash, leak or sanitizer report leaves the input in $VELK_FUZZ_DIR/<target>/
 # artifacts and fails the script; add it to the seeds once it is fixed.
-# With --runs N (scripts/test.sh) each target instead runs N inputs over the
-# seeds only, with a throwaway working corpus.
+# scripts/fuzz.sh --runs N [target...] (scripts/test.sh's smoke run) runs N
+# inputs of each instead, from the seeds only, working (and leaving what it
+# finds) in the build directory's fuzz-smoke/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=
-if [[ "${1:-}" == --runs ]]; then runs=$2; shift 2; fi
-seconds=${1:-60}
-(($# > 0)) && shift
+runs= seconds=60
+if [[ "${1:-}" == --runs ]]; then
+  runs=$2
+  shift 2
+elif (($# > 0)); then
+  seconds=$1
+  shift
+fi
 targets=("$@")
 ((${#targets[@]})) || targets=(replies records connection description)
 
@@ -25,8 +30,8 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}" >/dev/null
 
 if [[ -n "$runs" ]]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  work=$build/fuzz-smoke
+  rm -rf "$work"
 else
   work=${VELK_FUZZ_DIR:-$HOME/.cache/velkdirectfe-fuzz}
 fi
@@ -45,8 +50,7 @@ failed=0
 for i in "${!targets[@]}"; do
   t=${targets[$i]}
   if wait "${pids[$i]}"; then
-    echo "$t: $(grep -E '^Done|stat::number_of_executed_units' "$work/$t/log" | tr '\n' ' ')"
-    grep -E '^#[0-9]+' "$work/$t/log" | tail -1
+    echo "$t: $(grep -E '^#[0-9]+' "$work/$t/log" | tail -1)"
   else
     failed=1
     echo "$t: FAILED (log: $work/$t/log)"
