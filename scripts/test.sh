@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: everything under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the concurrency tests, the exporter's shared
-# reading and the daemon's load and attack tests under ThreadSanitizer.
+# reading and the daemon's load and attack tests under ThreadSanitizer, and
+# a short run of each fuzz target.
 # The end-to-end tests need root (each runs in a private mount namespace).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,12 @@ cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test mon
   --output-on-failure --timeout 300)
 # The exporter's reading shared between scrape threads.
 (cd build-tsan && ctest -R '^SharedReading\.' --output-on-failure --timeout 300)
+
+# Each fuzz target over its seeds for a few thousand inputs: a smoke run
+# that finds regressions in seconds (scripts/fuzz.sh runs them for longer).
+fuzz_start=$SECONDS
+scripts/fuzz.sh --runs 5000
+echo "fuzz smoke run (build included): $((SECONDS - fuzz_start)) s"
 
 # The Debian packages, built with Debian's hardening flags (dpkg-buildflags)
 # and checked by lintian.
