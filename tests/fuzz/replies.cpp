@@ -42,9 +42,9 @@ void decode(const uint8_t* data, size_t size, bool_t (*routine)(XDR*, Res*)) {
 
 using Decoder = void (*)(const uint8_t*, size_t);
 const Decoder kDecoders[] = {
-#define VELKD_PROCEDURE(number, stub, Arg, arg_xdr, Res, res_xdr) \
+#define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr) \
     [](const uint8_t* d, size_t n) { decode<Res>(d, n, res_xdr); },
-#include "transport/procedures.def"
+#include "wire/procedures.def"
 #undef VELKD_PROCEDURE
 };
 
