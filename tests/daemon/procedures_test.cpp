@@ -46,6 +46,10 @@ TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
     settings.sensor_num = 2;
     settings.ctrl = 0x100; // beyond the six thresholds and two hystereses
     settings.val1 = 200;
+    pollctrl_thresh_t disorder{};
+    disorder.sensor_num = 2;
+    disorder.ctrl = 0x02; // lower critical 20 C, above lower non-critical 10 C
+    disorder.val2 = 40;
     const struct {
         const char* what;
         std::function<int()> call;
@@ -59,6 +63,7 @@ TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
         {"FRU \"\"", [&] { return velkdirectfe_get_fru_attr(0, "", &fru); }, kUnknownObject},
         {"string id of #-1", [&] { return velkdirectfe_logical_num_to_strid(0, -1, &strid); }, kUnknownObject},
         {"control 0x100", [&] { return velkdirectfe_set_threshold_vals_internal(0, &settings); }, kInvalidValue},
+        {"lcr above lnc", [&] { return velkdirectfe_set_threshold_vals_internal(0, &disorder); }, kInvalidValue},
         {"thresholds of #-3", [&] { return velkdirectfe_get_normalized_thresholds(0, -3, thresholds); },
          kUnknownObject},
         {"poll state 2", [&] { return velkdirectfe_set_poll_state(0, 2); }, kInvalidValue},
@@ -68,8 +73,10 @@ TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
          kUnknownObject},
         {"read at 2^32-1", [&] { return velkdirectfe_read_fru_direct(0, "mainboard", 0xFFFFFFFFu, 2, bytes, &word); },
          kOutOfRange},
-        {"write past the end", [&] { return velkdirectfe_write_fru_direct(0, "mainboard", 510, 4, bytes, &result); },
-         kOutOfRange},
+        {"read one byte past the end",
+         [&] { return velkdirectfe_read_fru_direct(0, "mainboard", 509, 4, bytes, &word); }, kOutOfRange},
+        {"write one byte past the end",
+         [&] { return velkdirectfe_write_fru_direct(0, "mainboard", 511, 2, bytes, &result); }, kOutOfRange},
     };
     for (const auto& c : cases) EXPECT_EQ(c.call(), c.status) << c.what;
     expect_thresholds(2, {0, 5, 10, 85, 95, 100});

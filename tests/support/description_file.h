@@ -2,8 +2,9 @@
 // their own and written into the test's private /tmp.
 #pragma once
 
-#include <fstream>
 #include <string>
+
+#include "daemon_process.h"
 
 namespace velkd::test {
 
@@ -34,11 +35,7 @@ public:
 
     const std::string& text() const { return text_; }
     // Writes /tmp/NAME and returns its path.
-    std::string write(const std::string& name) const {
-        std::string path = "/tmp/" + name;
-        std::ofstream(path, std::ios::binary) << text_;
-        return path;
-    }
+    std::string write(const std::string& name) const { return write_file(name, text_); }
 
 private:
     std::string text_;
