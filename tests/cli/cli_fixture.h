@@ -1,40 +1,56 @@
-// Each end-to-end test starts its own velkd-sim on the built-in platform in
-// the test process's private /tmp, and runs velkdirect against it.
+// velkdirect run as a user or a script would run it. Each end-to-end test
+// starts its own velkd-sim on the built-in platform in the test process's
+// private /tmp.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "cli_runner.h"
 #include "daemon_process.h"
+#include "process_runner.h"
 
 namespace velkdirect::test {
 
 using nlohmann::json;
+using vdfe::test::Result;
+using vdfe::test::run_program;
 
-class CliTest : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.log(); }
+inline Result velkdirect(const std::vector<std::string>& args) { return run_program(VELKDIRECT_PATH, args); }
 
-    // A run that must fail with `code`, saying `words` on stderr and nothing on stdout.
-    static void expect_failure(const std::vector<std::string>& args, int code, const std::string& words) {
-        Result run = velkdirect(args);
-        EXPECT_EQ(run.code, code) << run.err;
-        EXPECT_NE(run.err.find(words), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
-    }
+// `velkdirect args... --json` that must succeed: its output parsed, or null
+// (and the test failed) when it does not run or parse.
+inline json velkdirect_json(std::vector<std::string> args) {
+    args.push_back("--json");
+    Result run = velkdirect(args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    json doc = json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << run.out;
+    return run.code == 0 && !doc.is_discarded() ? doc : json(nullptr);
+}
 
-    velkd::test::DaemonProcess daemon;
-};
+// A run that must fail with `code`, saying `words` on stderr and nothing on stdout.
+inline void expect_failure(const std::vector<std::string>& args, int code, const std::string& words) {
+    Result run = velkdirect(args);
+    EXPECT_EQ(run.code, code) << run.err;
+    EXPECT_NE(run.err.find(words), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
 
-// The elements of a JSON array whose `key` is `value`; the first one.
+// The first element of a JSON array whose `key` is `value`.
 inline json find_by(const json& array, const std::string& key, const std::string& value) {
     for (const json& item : array)
         if (item.value(key, "") == value) return item;
     ADD_FAILURE() << "no element with " << key << " = " << value;
     return json::object();
 }
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.log(); }
+    velkd::test::DaemonProcess daemon;
+};
 
 } // namespace velkdirect::test

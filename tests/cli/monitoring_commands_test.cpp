@@ -45,7 +45,6 @@ TEST_F(CliTest, CheckAndFailOnFollowTheWorstThresholdCrossed) {
         EXPECT_EQ(velkdirect({"sensors", "--json", "--fail-on", "non-critical"}).code, c.fail_on_non_critical);
         EXPECT_EQ(velkdirect({"sensors"}).code, 0); // without --fail-on, states do not fail the command
     }
-    expect_failure({"sensors", "--fail-on", "ok"}, 2, "--fail-on");
 }
 
 TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
@@ -66,7 +65,6 @@ TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
     EXPECT_TRUE(contains(printed.out, "\nvelkdirect_up 1\n"));
     EXPECT_TRUE(contains(printed.out, "velkdirect_sensor_celsius{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"} "));
     EXPECT_TRUE(contains(printed.out, "velkdirect_scrape_calls 17\n")) << "3 + 10 sensors + 4 indicators";
-    expect_failure({"metrics", "-o", "/tmp/no/such/dir/x.prom"}, 1, "cannot create a file in /tmp/no/such/dir");
 
     ASSERT_EQ(daemon.stop(SIGTERM), 0);
     Result down = velkdirect({"metrics", "-o", "/tmp/textfile/velkdirect.prom"});

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "daemon_process.h"
+#include "description_file.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
 
@@ -167,21 +168,9 @@ TEST(Lifecycle, AStateDirectoryOthersCouldWriteIsRefused) {
     }
 }
 
-constexpr const char* kSmall = R"(
-[platform]
-name = "small"
-model = "{}"
-[[fru]]
-name = "eeprom"
-path = "/eeprom"
-size = 256
-writable = true
-)";
-
-std::string small_platform(const std::string& model) {
-    std::string text = kSmall;
-    text.replace(text.find("{}"), 2, model);
-    return text;
+// A platform of one writable FRU, told apart by its model name.
+Description small_platform(const std::string& model) {
+    return Description(model).add("fru", "name = \"eeprom\"\npath = \"/eeprom\"\nsize = 256\nwritable = true");
 }
 
 std::string model_name() {
@@ -194,22 +183,22 @@ std::string model_name() {
 }
 
 TEST(Lifecycle, SighupReloadsAGoodFileAndKeepsThePlatformOnABadOne) {
-    std::string config = write_file("platform.toml", small_platform("one"));
+    std::string config = small_platform("one").write("platform.toml");
     DaemonProcess daemon({"--config", config, "--state-dir", "/tmp/state"});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
     ASSERT_EQ(model_name(), "one");
     ASSERT_EQ(fru_write("eeprom", 7), 0);
 
-    write_file("platform.toml", small_platform("two"));
+    small_platform("two").write("platform.toml");
     daemon.signal(SIGHUP);
     ASSERT_TRUE(daemon.wait_for_log("reloaded")) << daemon.log();
     EXPECT_EQ(model_name(), "two");
     EXPECT_EQ(fru_byte("eeprom"), 7) << "saved FRU data is loaded again";
 
-    write_file("platform.toml", small_platform("three") + "\n[[sensor]]\nid = 5\n");
+    small_platform("three").add("sensor", "id = 5").write("platform.toml");
     daemon.signal(SIGHUP);
     ASSERT_TRUE(daemon.wait_for_log("reload refused"));
-    EXPECT_NE(daemon.log().find("platform.toml:12:6: sensor #1: 'id' must be a string"), std::string::npos)
+    EXPECT_NE(daemon.log().find("platform.toml:10:6: sensor #1: 'id' must be a string"), std::string::npos)
         << daemon.log();
     EXPECT_EQ(model_name(), "two");
     EXPECT_EQ(daemon.stop(SIGTERM), 0);

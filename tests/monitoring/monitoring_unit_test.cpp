@@ -52,6 +52,13 @@ std::vector<std::string> lines(const std::string& text, const std::string& prefi
     return out;
 }
 
+// A per-threshold family's six lines: `head`, then threshold="NAME"} VALUE.
+std::vector<std::string> six(const std::string& head, std::vector<std::string> values) {
+    const char* names[] = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
+    for (int i = 0; i < 6; ++i) values[i] = head + "threshold=\"" + names[i] + "\"} " + values[i];
+    return values;
+}
+
 TEST(Exposition, DownSaysOnlyUpAndTheCost) {
     PlatformReading down;
     down.calls = 1;
@@ -92,21 +99,10 @@ TEST(Exposition, UnitsStatesAndRefusedReadings) {
                                         "velkdirect_sensor_state{id=\"f\",path=\"/p/f\"} 0",
                                         "velkdirect_sensor_state{id=\"n\",path=\"/p/n\"} 3"}));
     EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_crossed{id=\"t\""),
-              (std::vector<std::string>{
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lnr\"} 0",
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lcr\"} 0",
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"lnc\"} 0",
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"unc\"} 1",
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"ucr\"} 1",
-                  "velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",threshold=\"unr\"} 0"}));
+              six("velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",", {"0", "0", "0", "1", "1", "0"}));
     EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_value{id=\"f\""),
-              (std::vector<std::string>{
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lnr\"} NaN",
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lcr\"} 5",
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"lnc\"} 10",
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"unc\"} 85",
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"ucr\"} 95",
-                  "velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",threshold=\"unr\"} +Inf"}));
+              six("velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",",
+                  {"NaN", "5", "10", "85", "95", "+Inf"}));
     // The refused sensor keeps its identity and loses every reading series.
     EXPECT_EQ(lines(text, "velkdirect_sensor_info{id=\"r\"").size(), 1u);
     EXPECT_EQ(text.find("id=\"r\",path=\"/p/r\"}"), std::string::npos);

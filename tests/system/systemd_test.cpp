@@ -1,13 +1,11 @@
 // velkd-sim under systemd's own tools: socket activation through the real
 // systemd-socket-activate, and the Type=notify state messages on a
 // NOTIFY_SOCKET the test listens on.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,15 +15,16 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "process_runner.h"
 #include "velkdirectfe.h"
 
 namespace {
 
+using vdfe::test::Process;
+
 constexpr char kSocket[] = "/tmp/velkdirect.sock";
 constexpr char kNotify[] = "/tmp/notify";
-constexpr char kLog[] = "/tmp/velkd-sim.log";
 
 // The datagram socket systemd would listen on.
 class NotifySocket {
@@ -56,39 +55,10 @@ private:
     int fd_ = -1;
 };
 
-pid_t spawn(const std::vector<std::string>& args) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int log = ::open(kLog, O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(log, STDERR_FILENO);
-        ::setenv("NOTIFY_SOCKET", kNotify, 1);
-        std::vector<char*> argv;
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int wait_exit(pid_t pid) {
-    int status = 0;
-    for (int i = 0; i < 2000; ++i) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -2;
-}
-
-std::string file_text(const char* path) {
-    std::string text;
-    char buffer[4096];
-    int fd = ::open(path, O_RDONLY);
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    if (fd >= 0) ::close(fd);
-    return text;
+// velkd-sim or the activating tool, with a NOTIFY_SOCKET as systemd sets it.
+Process start(const std::string& program, const std::vector<std::string>& args) {
+    ::setenv("NOTIFY_SOCKET", kNotify, 1);
+    return Process(program, args);
 }
 
 bool platform_answers() {
@@ -107,23 +77,23 @@ bool wait_for_path(const char* path) {
 
 TEST(Systemd, ServesTheActivatedSocketAndReportsItsStates) {
     NotifySocket notify;
-    pid_t pid = spawn({SOCKET_ACTIVATE_PATH, "-E", "NOTIFY_SOCKET", "-l", kSocket, VELKD_SIM_PATH});
+    Process daemon = start(SOCKET_ACTIVATE_PATH, {"-E", "NOTIFY_SOCKET", "-l", kSocket, VELKD_SIM_PATH});
     ASSERT_TRUE(wait_for_path(kSocket));
     // The first call starts the daemon on the socket the tool holds; the
     // daemon never binds a path of its own.
-    EXPECT_TRUE(platform_answers()) << file_text(kLog);
+    EXPECT_TRUE(platform_answers()) << daemon.err();
     EXPECT_EQ(notify.next().substr(0, 8), "READY=1\n");
     EXPECT_TRUE(platform_answers());
-    EXPECT_NE(file_text(kLog).find("socket passed by the service manager"), std::string::npos) << file_text(kLog);
+    EXPECT_NE(daemon.err().find("socket passed by the service manager"), std::string::npos) << daemon.err();
 
-    ::kill(pid, SIGHUP);
+    ::kill(daemon.pid(), SIGHUP);
     EXPECT_EQ(notify.next().substr(0, 12), "RELOADING=1\n");
     EXPECT_EQ(notify.next().substr(0, 8), "READY=1\n");
     EXPECT_TRUE(platform_answers());
 
-    ::kill(pid, SIGTERM);
+    ::kill(daemon.pid(), SIGTERM);
     EXPECT_EQ(notify.next().substr(0, 11), "STOPPING=1\n");
-    EXPECT_EQ(wait_exit(pid), 0) << file_text(kLog);
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(20)), 0) << daemon.err();
     // The path belongs to whoever made it; the daemon leaves it in place.
     struct stat st{};
     EXPECT_EQ(::lstat(kSocket, &st), 0);
@@ -132,32 +102,32 @@ TEST(Systemd, ServesTheActivatedSocketAndReportsItsStates) {
 TEST(Systemd, ReadyComesOnlyWhenCallsAreAnsweredAndTheSocketHasItsAccess) {
     NotifySocket notify;
     // Without activation the daemon claims the path itself.
-    pid_t pid = spawn({VELKD_SIM_PATH, "--socket-mode", "0640", "--socket-group", "1"});
+    Process daemon = start(VELKD_SIM_PATH, {"--socket-mode", "0640", "--socket-group", "1"});
     std::string ready = notify.next();
-    EXPECT_EQ(ready.substr(0, 8), "READY=1\n") << file_text(kLog);
+    EXPECT_EQ(ready.substr(0, 8), "READY=1\n") << daemon.err();
     struct stat st{};
     ASSERT_EQ(::lstat(kSocket, &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_gid, 1u);
     EXPECT_TRUE(platform_answers());
     EXPECT_TRUE(notify.quiet_for(100)); // READY=1 once, nothing else meanwhile
-    ::kill(pid, SIGTERM);
+    ::kill(daemon.pid(), SIGTERM);
     EXPECT_EQ(notify.next().substr(0, 11), "STOPPING=1\n");
-    EXPECT_EQ(wait_exit(pid), 0);
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(20)), 0);
     EXPECT_NE(::lstat(kSocket, &st), 0); // its own path it removes
 }
 
 TEST(Systemd, RefusesMoreThanOnePassedSocket) {
-    pid_t pid = spawn({SOCKET_ACTIVATE_PATH, "-l", kSocket, "-l", "/tmp/second.sock", VELKD_SIM_PATH});
+    Process daemon = start(SOCKET_ACTIVATE_PATH, {"-l", kSocket, "-l", "/tmp/second.sock", VELKD_SIM_PATH});
     ASSERT_TRUE(wait_for_path("/tmp/second.sock"));
     int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, kSocket);
     ASSERT_EQ(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(wait_exit(pid), 4); // the socket cannot be claimed
+    EXPECT_EQ(daemon.wait(std::chrono::seconds(20)), 4); // the socket cannot be claimed
     ::close(probe);
-    EXPECT_NE(file_text(kLog).find("passed 2 sockets"), std::string::npos) << file_text(kLog);
+    EXPECT_NE(daemon.err().find("passed 2 sockets"), std::string::npos) << daemon.err();
 }
 
 } // namespace

@@ -1,0 +1,216 @@
+// velkd-sim's procedures through the library, a few calls a family: what
+// velkdirect never sends or never shows. What the tool shows of the built-in
+// platform is proven in tests/cli, the library's own contract in tests/api.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "daemon_process.h"
+#include "description_file.h"
+#include "velkdirectfe.h"
+
+namespace velkd::test {
+namespace {
+
+constexpr int kUnknownObject = 1, kOutOfRange = 2, kInvalidValue = 3;
+
+class Procedures : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(daemon_.ready()) << daemon_.log(); }
+    DaemonProcess daemon_;
+};
+
+void expect_thresholds(int sensor, const std::vector<float>& expected) {
+    float thresholds[6] = {};
+    ASSERT_EQ(velkdirectfe_get_normalized_thresholds(0, sensor, thresholds), 0);
+    EXPECT_EQ(std::vector<float>(thresholds, thresholds + 6), expected);
+}
+
+// Arguments the tool refuses before it calls, or never sends: the daemon
+// refuses them as well, with its status, and changes nothing.
+TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
+    uint16_t reading = 0, generation = 0;
+    float normal = 0, thresholds[6];
+    uint8_t bytes[4] = {};
+    uint32_t word = 0;
+    int32_t result = 0;
+    char* strid = nullptr;
+    velkdirectfe_ind_attr_t* indicator = nullptr;
+    velkdirectfe_fru_attr_t* fru = nullptr;
+    pollctrl_thresh_t settings{};
+    settings.sensor_num = 2;
+    settings.ctrl = 0x100; // beyond the six thresholds and two hystereses
+    settings.val1 = 200;
+    pollctrl_thresh_t disorder{};
+    disorder.sensor_num = 2;
+    disorder.ctrl = 0x02; // lower critical 20 C, above lower non-critical 10 C
+    disorder.val2 = 40;
+    const struct {
+        const char* what;
+        std::function<int()> call;
+        int status;
+    } cases[] = {
+        {"reading 256", [&] { return velkdirectfe_set_sensor_reading(0, 2, 256); }, kInvalidValue},
+        {"reading of #77", [&] { return velkdirectfe_set_sensor_reading(0, 77, 1); }, kUnknownObject},
+        {"value of nope", [&] { return velkdirectfe_get_sensor_vals(0, "nope", &reading, &normal); }, kUnknownObject},
+        {"a sensor as indicator", [&] { return velkdirectfe_get_indicator_attr(0, "cpu0_temp", &indicator); },
+         kUnknownObject},
+        {"FRU \"\"", [&] { return velkdirectfe_get_fru_attr(0, "", &fru); }, kUnknownObject},
+        {"string id of #-1", [&] { return velkdirectfe_logical_num_to_strid(0, -1, &strid); }, kUnknownObject},
+        {"control 0x100", [&] { return velkdirectfe_set_threshold_vals_internal(0, &settings); }, kInvalidValue},
+        {"lcr above lnc", [&] { return velkdirectfe_set_threshold_vals_internal(0, &disorder); }, kInvalidValue},
+        {"thresholds of #-3", [&] { return velkdirectfe_get_normalized_thresholds(0, -3, thresholds); },
+         kUnknownObject},
+        {"poll state 2", [&] { return velkdirectfe_set_poll_state(0, 2); }, kInvalidValue},
+        {"polling #1000", [&] { return velkdirectfe_enable_sensor_polling(0, 1000, &word, &generation); },
+         kUnknownObject},
+        {"conversion of nope", [&] { return velkdirectfe_convert_raw_to_normal(0, "nope", 1, &normal); },
+         kUnknownObject},
+        {"read at 2^32-1", [&] { return velkdirectfe_read_fru_direct(0, "mainboard", 0xFFFFFFFFu, 2, bytes, &word); },
+         kOutOfRange},
+        {"read one byte past the end",
+         [&] { return velkdirectfe_read_fru_direct(0, "mainboard", 509, 4, bytes, &word); }, kOutOfRange},
+        {"write one byte past the end",
+         [&] { return velkdirectfe_write_fru_direct(0, "mainboard", 511, 2, bytes, &result); }, kOutOfRange},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.call(), c.status) << c.what;
+    expect_thresholds(2, {0, 5, 10, 85, 95, 100});
+    velkdirectfe_sensor_data_t data{};
+    ASSERT_EQ(velkdirectfe_get_sensor_data(0, "cpu0_temp", &data), 0);
+    EXPECT_EQ(data.byte2 & 4, 0) << "no reading was overridden";
+}
+
+TEST_F(Procedures, ReadingsByNameAndByNumberAgree) {
+    ASSERT_EQ(velkdirectfe_set_sensor_reading(0, 2, 100), 0);
+    uint16_t reading = 0;
+    float normal = 0;
+    ASSERT_EQ(velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal), 0);
+    EXPECT_EQ(reading, 100);
+    EXPECT_FLOAT_EQ(normal, 50.0f);
+    ASSERT_EQ(velkdirectfe_get_sensor_vals_by_logical_num(0, 2, &reading, &normal), 0);
+    EXPECT_EQ(reading, 100);
+    velkdirectfe_sensor_data_t data{};
+    ASSERT_EQ(velkdirectfe_get_sensor_data_by_logical_num(0, 2, &data), 0);
+    EXPECT_EQ(data.reading, 100);
+    EXPECT_EQ(data.byte1, 0) << "50 C crosses no threshold";
+    EXPECT_EQ(data.byte2, 0x07) << "polled, polling runs, overridden";
+    EXPECT_EQ(data.byte3, 0x01) << "temperature sensor type";
+    EXPECT_EQ(data.word1, 0x0404) << "hysteresis 4 and 4";
+    EXPECT_EQ(data.word2, 1000) << "polling interval";
+    ASSERT_EQ(velkdirectfe_set_sensor_reading(0, 2, 190), 0); // 95 C: upper non-critical and critical
+    ASSERT_EQ(velkdirectfe_get_sensor_data_by_logical_num(0, 2, &data), 0);
+    EXPECT_EQ(data.byte1, 0x18);
+    // Lookups by path, as by name.
+    velkdirectfe_sensor_attr_t* sensor = nullptr;
+    ASSERT_EQ(velkdirectfe_get_sensor_attr(0, "/chassis/mb/12v", &sensor), 0);
+    EXPECT_STREQ(sensor->aux_str, "mb_12v");
+    velkdirectfe_free_sensor_attrs(0, 1, sensor);
+    velkdirectfe_ind_attr_t* indicator = nullptr;
+    ASSERT_EQ(velkdirectfe_get_indicator_attr(0, "/chassis/front/locate_led", &indicator), 0);
+    EXPECT_STREQ(indicator->aux_str, "locate_led");
+    velkdirectfe_free_indicator_attrs(0, 1, indicator);
+}
+
+TEST_F(Procedures, ThresholdsAndHysteresisSetInRawAreReadBackAndResetRestoresThem) {
+    pollctrl_thresh_t settings{};
+    settings.sensor_num = 2;
+    settings.ctrl = 0xFF;
+    settings.val1 = 10, settings.val2 = 20, settings.val3 = 30;
+    settings.val4 = 170, settings.val5 = 180, settings.val6 = 190;
+    settings.val7 = 3, settings.val8 = 1;
+    ASSERT_EQ(velkdirectfe_set_threshold_vals_internal(0, &settings), 0);
+    expect_thresholds(2, {5, 10, 15, 85, 90, 95});
+    velkdirectfe_sensor_data_t data{};
+    ASSERT_EQ(velkdirectfe_get_sensor_data(0, "cpu0_temp", &data), 0);
+    EXPECT_EQ(std::vector<float>(data.thresholds, data.thresholds + 6), (std::vector<float>{5, 10, 15, 85, 90, 95}));
+    EXPECT_EQ(data.word1, 0x0301);
+
+    ASSERT_EQ(velkdirectfe_set_sensor_reading(0, 2, 7), 0);
+    ASSERT_EQ(velkdirectfe_reset_all_sensors_state(0), 0);
+    expect_thresholds(2, {0, 5, 10, 85, 95, 100});
+    ASSERT_EQ(velkdirectfe_get_sensor_data(0, "cpu0_temp", &data), 0);
+    EXPECT_EQ(data.word1, 0x0404);
+    EXPECT_EQ(data.byte2 & 4, 0) << "override dropped";
+    EXPECT_GT(data.normal_value, 40.0f) << "back to its sine around 55";
+}
+
+TEST_F(Procedures, ConversionsRoundTripOverTheWholeRange) {
+    float normal = 0;
+    ASSERT_EQ(velkdirectfe_convert_raw_to_normal(0, "mb_12v", 128, &normal), 0);
+    EXPECT_FLOAT_EQ(normal, 12.0f); // 0.0625 * 128 + 4
+    for (int raw = 0; raw <= 255; ++raw) {
+        uint8_t back = 0;
+        ASSERT_EQ(velkdirectfe_convert_raw_to_normal(0, "mb_12v", static_cast<uint8_t>(raw), &normal), 0);
+        ASSERT_EQ(velkdirectfe_convert_normal_to_raw(0, "/chassis/mb/12v", normal, &back), 0);
+        ASSERT_EQ(back, raw);
+    }
+}
+
+TEST_F(Procedures, ATimedModeReturnsToTheModeBeforeAndAPermanentOneCancelsIt) {
+    int32_t mode = -1;
+    ASSERT_EQ(velkdirectfe_set_indicator_mode(0, "fault_led", 3), 0);
+    ASSERT_EQ(velkdirectfe_set_indicator_mode_for_duration(0, "fault_led", 2, 200), 0);
+    ASSERT_EQ(velkdirectfe_get_indicator_mode(0, "/chassis/front/fault_led", &mode), 0);
+    EXPECT_EQ(mode, 2);
+    for (int i = 0; i < 1000 && mode == 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(velkdirectfe_get_indicator_mode(0, "fault_led", &mode), 0);
+    }
+    EXPECT_EQ(mode, 3);
+
+    ASSERT_EQ(velkdirectfe_set_indicator_mode_for_duration(0, "fault_led", 2, 0xFFFFFFFFu), 0);
+    ASSERT_EQ(velkdirectfe_set_indicator_mode(0, "fault_led", 0), 0);
+    ASSERT_EQ(velkdirectfe_get_indicator_mode(0, "fault_led", &mode), 0);
+    EXPECT_EQ(mode, 0);
+}
+
+TEST_F(Procedures, FruWritesByPathAndOfNothingAtTheEnd) {
+    const uint8_t data[4] = {0xde, 0xad, 0xbe, 0xef};
+    int32_t result = 0;
+    ASSERT_EQ(velkdirectfe_write_fru_direct(0, "/chassis/mb", 100, 4, data, &result), 0);
+    EXPECT_EQ(result, 4);
+    uint8_t buffer[6] = {};
+    uint32_t got = 0;
+    ASSERT_EQ(velkdirectfe_read_fru_direct(0, "mainboard", 99, 6, buffer, &got), 0);
+    const uint8_t around[6] = {0xFF, 0xde, 0xad, 0xbe, 0xef, 0xFF};
+    EXPECT_EQ(0, std::memcmp(buffer, around, 6));
+    ASSERT_EQ(velkdirectfe_write_fru_direct(0, "mainboard", 512, 0, data, &result), 0);
+    EXPECT_EQ(result, 0);
+}
+
+// A reading fast enough to see it move between calls, and held once its
+// polling is off.
+TEST(DaemonReadings, HeldWhileNotPolledAndMovingOtherwise) {
+    std::string config =
+        Description().sensor("saw", 1, "behaviour = \"ramp\", from = 0.0, to = 250.0, period_s = 0.25").write("fast.toml");
+    DaemonProcess daemon({"--config", config});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    auto read = [] {
+        uint16_t reading = 0;
+        float normal = 0;
+        EXPECT_EQ(velkdirectfe_get_sensor_vals(0, "saw", &reading, &normal), 0);
+        return reading;
+    };
+    uint16_t first = read();
+    bool moved = false;
+    for (int i = 0; i < 200 && !moved; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        moved = read() != first;
+    }
+    EXPECT_TRUE(moved);
+
+    uint32_t word = 0;
+    uint16_t any = 0;
+    ASSERT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &word, &any), 0);
+    uint16_t held = read();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(read(), held);
+}
+
+} // namespace
+} // namespace velkd::test
