@@ -132,18 +132,17 @@ TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
     // the check calls a refused reading critical.
     Result metrics = velkdirect({"metrics"});
     EXPECT_EQ(metrics.code, 0) << metrics.err;
-    auto has = [](const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; };
-    EXPECT_TRUE(has(metrics.out, "\nvelkdirect_up 1\n"));
-    EXPECT_TRUE(has(metrics.out, "\nvelkdirect_scrape_failed_calls 1\n"));
-    EXPECT_TRUE(has(metrics.out, "velkdirect_sensor_info{id=\"cpu1_temp\""));
-    EXPECT_FALSE(has(metrics.out, "{id=\"cpu1_temp\",path=\"/chassis/mb/cpu1/temp\"}"));
-    EXPECT_TRUE(has(metrics.out, "{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"}"));
+    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_up 1\n"));
+    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_scrape_failed_calls 1\n"));
+    EXPECT_TRUE(contains(metrics.out, "velkdirect_sensor_info{id=\"cpu1_temp\""));
+    EXPECT_FALSE(contains(metrics.out, "{id=\"cpu1_temp\",path=\"/chassis/mb/cpu1/temp\"}"));
+    EXPECT_TRUE(contains(metrics.out, "{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"}"));
     Result check = velkdirect({"check"});
     EXPECT_EQ(check.code, 2);
-    EXPECT_TRUE(has(check.out, "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu1_temp reading refused: injected "
+    EXPECT_TRUE(contains(check.out, "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu1_temp reading refused: injected "
                                "fault (status 5) | "))
         << check.out;
-    EXPECT_TRUE(has(check.out, " cpu1_temp=U ")) << check.out;
+    EXPECT_TRUE(contains(check.out, " cpu1_temp=U ")) << check.out;
 
     // A capture must be whole: no snapshot with a sensor missing.
     Result snapshot = velkdirect({"snapshot", "-o", "/tmp/partial.toml"});
