@@ -1,5 +1,5 @@
-// sensors (the table), poll, reset-sensors, set-thresholds, set-reading and
-// watch against the built-in platform; a refused reading in every view.
+// sensors (the table), poll, reset-sensors and watch against the built-in
+// platform; a refused reading in every view.
 #include <set>
 #include <sstream>
 
@@ -61,25 +61,6 @@ TEST_F(CliTest, PollingOfOneSensorAndOfAll) {
     EXPECT_EQ(velkdirect_json({"reset-sensors"}), json({{"reset", true}}));
     json cpu0 = find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp");
     EXPECT_EQ(cpu0["polling"], json({{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}));
-}
-
-// What operators do to test their alerts: move thresholds, force a reading.
-TEST_F(CliTest, ThresholdsAndReadingAreSetByName) {
-    json set = velkdirect_json({"sensor", "cpu0_temp", "set-thresholds", "--unc", "80", "--ucr", "90"});
-    EXPECT_EQ(set["thresholds"],
-              json({{"lnr", 0}, {"lcr", 5}, {"lnc", 10}, {"unc", 80}, {"ucr", 90}, {"unr", 100}})); // the rest kept
-    EXPECT_EQ(velkdirect_json({"sensor", "#2"})["thresholds"]["ucr"], 90);
-
-    json forced = velkdirect_json({"sensor", "cpu0_temp", "set-reading", "190"});
-    EXPECT_EQ(forced["reading"], 190);
-    EXPECT_EQ(forced["value"], 95);
-    EXPECT_EQ(forced["overridden"], true);
-    EXPECT_EQ(forced["state"], "unc,ucr");
-    Result text = velkdirect({"sensor", "mb_3v3", "set-reading", "0"});
-    EXPECT_EQ(text.out, "mb_3v3: reading overridden: raw 0 = 0 volts, state lnr,lcr,lnc (until velkdirect "
-                        "reset-sensors)\n");
-    ASSERT_EQ(velkdirect({"reset-sensors"}).code, 0);
-    EXPECT_EQ(velkdirect_json({"sensor", "cpu0_temp"})["overridden"], false);
 }
 
 TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {
