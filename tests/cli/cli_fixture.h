@@ -39,6 +39,8 @@ inline void expect_failure(const std::vector<std::string>& args, int code, const
     EXPECT_EQ(run.out, "");
 }
 
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // The first element of a JSON array whose `key` is `value`.
 inline json find_by(const json& array, const std::string& key, const std::string& value) {
     for (const json& item : array)

