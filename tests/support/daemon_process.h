@@ -4,12 +4,15 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "process_runner.h"
+
 namespace velkd::test {
 
-// The description file the tests write, and the directory for their files.
+// Writes a file the tests hand to the daemon into /tmp; its path.
 std::string write_file(const std::string& name, const std::string& text);
 
 class DaemonProcess {
@@ -22,28 +25,28 @@ public:
     DaemonProcess& operator=(const DaemonProcess&) = delete;
 
     bool ready() const { return ready_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_->pid(); }
     void signal(int signo) const;
     // Sends the signal and returns the exit code (-1 if killed by a signal).
-    int stop(int signo);
+    int stop(int signo) { return child_->stop(signo); }
     // Everything the daemon wrote to stderr so far.
-    std::string log() const;
+    std::string log() const { return child_->err(); }
     // Waits (bounded) until the log contains `text`.
     bool wait_for_log(const std::string& text) const;
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<vdfe::test::Process> child_;
     bool ready_ = false;
-    std::string log_file_;
 };
 
 struct Exit {
     int code; // exit code, or -1 when it did not exit by itself
-    std::string log;
+    std::string log; // stderr
+    std::string out; // stdout
 };
 
 // Runs the daemon expecting it to exit on its own (bad description, socket
-// refused): its exit code and stderr.
+// refused): its exit code, stderr and stdout.
 Exit run_to_exit(const std::vector<std::string>& args);
 
 } // namespace velkd::test
