@@ -1,8 +1,10 @@
 #include "raw_server.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -27,6 +29,28 @@ uint32_t word_at(const Bytes& bytes, size_t index) {
 }
 
 } // namespace
+
+int listen_on_socket_path() {
+    unlink(VELKD_SOCKET_PATH);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0)
+        abort();
+    return fd;
+}
+
+TestUser test_user(const std::string& name) {
+    for (int tries = 0; tries < 100; ++tries) {
+        if (passwd* entry = getpwnam(name.c_str())) return {entry->pw_uid, entry->pw_gid};
+        std::string command = "useradd --system --user-group --no-create-home --shell /usr/sbin/nologin " + name +
+                              " >/dev/null 2>&1";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // another test may hold the lock on /etc/passwd
+    }
+    abort(); // no account, no test
+}
 
 bool read_call(int fd, CallRecord* call) {
     call->body.clear();
@@ -61,15 +85,7 @@ Bytes one_record(const Bytes& body) { return record_mark(static_cast<uint32_t>(b
 
 Bytes success_reply_head(uint32_t xid) { return words({xid, 1, 0, 0, 0, 0}); }
 
-RawServer::RawServer(Script script) : script_(std::move(script)) {
-    unlink(VELKD_SOCKET_PATH);
-    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 16) != 0)
-        abort();
+RawServer::RawServer(Script script) : script_(std::move(script)), listener_(listen_on_socket_path()) {
     thread_ = std::thread([this] {
         for (;;) {
             int fd = accept(listener_, nullptr, nullptr);

@@ -7,11 +7,24 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <sys/types.h>
 #include <thread>
 
 #include "wire_codec.h"
 
 namespace vdfe::test {
+
+// A listening socket on the daemon's path (a stale one removed first).
+int listen_on_socket_path();
+
+// A system account for tests of who may answer, created once and shared by
+// tests running at the same time.
+struct TestUser {
+    uid_t uid;
+    gid_t gid;
+};
+TestUser test_user(const std::string& name);
 
 struct CallRecord {
     uint32_t xid = 0;

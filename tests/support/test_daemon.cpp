@@ -1,12 +1,13 @@
 #include "test_daemon.h"
 
+#include "raw_server.h"
+
 #include <atomic>
 #include <csignal>
 #include <pthread.h>
 #include <poll.h>
 #include <cstring>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #ifdef VDFE_TIRPC_STANDIN
@@ -36,18 +37,6 @@ bool_t capture_arguments(XDR* xdrs, Bytes* out) {
 bool_t put_result(XDR* xdrs, const Bytes* result) {
     if (result->empty()) return TRUE;
     return XDR_PUTBYTES(xdrs, reinterpret_cast<const char*>(result->data()), static_cast<u_int>(result->size()));
-}
-
-// svcunix_create would do this too, but it leaks its copy of the address.
-int listen_on_socket_path() {
-    unlink(VELKD_SOCKET_PATH);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0)
-        abort();
-    return fd;
 }
 
 // Connections still open (besides the listener) in libtirpc's poll set.
@@ -119,7 +108,6 @@ void TestDaemon::dispatch(struct svc_req* request, SVCXPRT* transport) {
     case Behaviour::no_procedure: svcerr_noproc(transport); break;
     case Behaviour::garbage_args: svcerr_decode(transport); break;
     case Behaviour::hang_up: shutdown(transport->xp_fd, SHUT_RDWR); break;
-    case Behaviour::silent: break;
     }
 }
 
@@ -132,6 +120,7 @@ void TestDaemon::serve(std::chrono::milliseconds start_delay) {
     sigaddset(&pipe_only, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_only, nullptr);
     std::this_thread::sleep_for(start_delay);
+    // (svcunix_create would listen too, but leaks its copy of the address)
     SVCXPRT* listener = svc_vc_create(listen_on_socket_path(), 0, 0);
     if (listener == nullptr || !svc_register(listener, VELKD_PROG, VELKD_VERS, dispatch_trampoline, 0)) abort();
     {
@@ -159,7 +148,7 @@ void TestDaemon::serve(std::chrono::milliseconds start_delay) {
         int ready = poll(fds.data(), fds.size(), 10);
         if (ready > 0) svc_getreq_poll(fds.data(), ready);
     }
-    // Whatever is still connected (a silent call's client) is dropped here.
+    // Whatever is still connected is dropped here.
     for (int i = 0; i < svc_max_pollfd; ++i) {
         int fd = svc_pollfd[i].fd;
         if (fd >= 0 && fd != listener->xp_fd) shutdown(fd, SHUT_RDWR);

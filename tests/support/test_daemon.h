@@ -21,7 +21,6 @@ enum class Behaviour {
     no_procedure, // PROC_UNAVAIL
     garbage_args, // GARBAGE_ARGS
     hang_up,      // close the connection without a reply
-    silent,       // keep the connection open and never reply
 };
 
 struct Script {
