@@ -1,69 +1,54 @@
 #include "test_daemon.h"
 
-#include "raw_server.h"
-
-#include <atomic>
-#include <csignal>
-#include <pthread.h>
-#include <poll.h>
+#include <arpa/inet.h>
+#include <algorithm>
 #include <cstring>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#ifdef VDFE_TIRPC_STANDIN
-// The target run's stand-in libtirpc is glibc's Sun RPC underneath, which
-// keeps the server's poll set per thread behind accessors instead of in
-// libtirpc's process-wide variables. The serving thread is the one that
-// registered the transport, so its own set is the one to poll.
-extern "C" pollfd** __rpc_thread_svc_pollfd();
-extern "C" int* __rpc_thread_svc_max_pollfd();
-#define svc_pollfd (*__rpc_thread_svc_pollfd())
-#define svc_max_pollfd (*__rpc_thread_svc_max_pollfd())
-#endif
 
 namespace vdfe::test {
 namespace {
 
-// libtirpc's server side is process-global; so is the daemon it serves.
-std::atomic<TestDaemon*> g_active{nullptr};
-
-// Reads the call's argument bytes, word by word, up to the end of the record.
-bool_t capture_arguments(XDR* xdrs, Bytes* out) {
-    uint8_t word[4];
-    while (XDR_GETBYTES(xdrs, reinterpret_cast<char*>(word), 4)) out->insert(out->end(), word, word + 4);
-    return TRUE;
+// The call's arguments: what follows its header and both authenticators.
+Bytes arguments_of(const Bytes& body) {
+    size_t at = 24; // xid, CALL, RPC version, program, version, procedure
+    for (int auth = 0; auth < 2 && at + 8 <= body.size(); ++auth) {
+        uint32_t length;
+        std::memcpy(&length, &body[at + 4], 4);
+        at += 8 + (ntohl(length) + 3) / 4 * 4;
+    }
+    return at < body.size() ? Bytes(body.begin() + long(at), body.end()) : Bytes{};
 }
 
-bool_t put_result(XDR* xdrs, const Bytes* result) {
-    if (result->empty()) return TRUE;
-    return XDR_PUTBYTES(xdrs, reinterpret_cast<const char*>(result->data()), static_cast<u_int>(result->size()));
-}
-
-// Connections still open (besides the listener) in libtirpc's poll set.
-int open_connections() {
-    int open = 0;
-    for (int i = 0; i < svc_max_pollfd; ++i) open += svc_pollfd[i].fd >= 0;
-    return open - 1;
+// Replies go out in fragments of at most 4,000 bytes, as a stream server's
+// send buffer cuts them, so that the client's reassembly is always at work.
+Bytes fragmented(const Bytes& body) {
+    Bytes out;
+    size_t at = 0;
+    do {
+        size_t n = std::min<size_t>(4000, body.size() - at);
+        out += record_mark(static_cast<uint32_t>(n), at + n == body.size());
+        out.insert(out.end(), body.begin() + long(at), body.begin() + long(at + n));
+        at += n;
+    } while (at < body.size());
+    return out;
 }
 
 } // namespace
 
 TestDaemon::TestDaemon(std::chrono::milliseconds start_delay) {
-    g_active = this;
-    thread_ = std::thread([this, start_delay] { serve(start_delay); });
+    auto start = [this] { server_ = std::make_unique<RawServer>([this](int fd, const CallRecord& call) { answer(fd, call); }); };
     if (start_delay.count() == 0) {
-        std::unique_lock lock(mutex_);
-        ready_cv_.wait(lock, [this] { return ready_; });
+        start();
+        return;
     }
+    starter_ = std::thread([start, start_delay] {
+        std::this_thread::sleep_for(start_delay);
+        start();
+    });
 }
 
 TestDaemon::~TestDaemon() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    thread_.join();
-    g_active = nullptr;
+    if (starter_.joinable()) starter_.join();
+    server_.reset();
 }
 
 void TestDaemon::script(uint32_t procedure, Script script) {
@@ -88,79 +73,21 @@ size_t TestDaemon::call_count() const {
     return calls_.size();
 }
 
-void TestDaemon::dispatch_trampoline(struct svc_req* request, SVCXPRT* transport) {
-    g_active.load()->dispatch(request, transport);
-}
-
-void TestDaemon::dispatch(struct svc_req* request, SVCXPRT* transport) {
-    ReceivedCall call{static_cast<uint32_t>(request->rq_proc), {}};
-    svc_getargs(transport, wire::xdr_routine(capture_arguments), reinterpret_cast<char*>(&call.arguments));
+void TestDaemon::answer(int fd, const CallRecord& call) {
     Script script{Behaviour::no_procedure, {}};
     {
         std::lock_guard lock(mutex_);
-        calls_.push_back(call);
+        calls_.push_back({call.procedure, arguments_of(call.body)});
         if (auto it = scripts_.find(call.procedure); it != scripts_.end()) script = it->second;
     }
+    // An accepted reply: xid, REPLY, MSG_ACCEPTED, a null verifier, then
+    // SUCCESS and the result, or PROC_UNAVAIL (3) or GARBAGE_ARGS (4).
     switch (script.behaviour) {
-    case Behaviour::reply:
-        svc_sendreply(transport, wire::xdr_routine(put_result), reinterpret_cast<char*>(&script.result));
-        break;
-    case Behaviour::no_procedure: svcerr_noproc(transport); break;
-    case Behaviour::garbage_args: svcerr_decode(transport); break;
-    case Behaviour::hang_up: shutdown(transport->xp_fd, SHUT_RDWR); break;
+    case Behaviour::reply: send_bytes(fd, fragmented(success_reply_head(call.xid) + script.result)); break;
+    case Behaviour::no_procedure: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 3}))); break;
+    case Behaviour::garbage_args: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 4}))); break;
+    case Behaviour::hang_up: break; // the server closes the connection
     }
-}
-
-void TestDaemon::serve(std::chrono::milliseconds start_delay) {
-    // A client that gives up on a reply (a call that failed an allocation,
-    // say) closes while the reply is still being written; that SIGPIPE is
-    // this thread's alone and stays pending here instead of ending the test.
-    sigset_t pipe_only;
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_only, nullptr);
-    std::this_thread::sleep_for(start_delay);
-    // (svcunix_create would listen too, but leaks its copy of the address)
-    SVCXPRT* listener = svc_vc_create(listen_on_socket_path(), 0, 0);
-    if (listener == nullptr || !svc_register(listener, VELKD_PROG, VELKD_VERS, dispatch_trampoline, 0)) abort();
-    {
-        std::lock_guard lock(mutex_);
-        ready_ = true;
-    }
-    ready_cv_.notify_all();
-
-    // Serve until told to stop, then a little longer while clients are still
-    // hanging up, so their connections are released.
-    std::chrono::steady_clock::time_point stop_deadline{};
-    for (;;) {
-        bool stopping;
-        {
-            std::lock_guard lock(mutex_);
-            stopping = stopping_;
-        }
-        if (stopping) {
-            auto now = std::chrono::steady_clock::now();
-            if (stop_deadline == std::chrono::steady_clock::time_point{})
-                stop_deadline = now + std::chrono::milliseconds(500);
-            if (open_connections() <= 0 || now >= stop_deadline) break;
-        }
-        std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
-        int ready = poll(fds.data(), fds.size(), 10);
-        if (ready > 0) svc_getreq_poll(fds.data(), ready);
-    }
-    // Whatever is still connected is dropped here.
-    for (int i = 0; i < svc_max_pollfd; ++i) {
-        int fd = svc_pollfd[i].fd;
-        if (fd >= 0 && fd != listener->xp_fd) shutdown(fd, SHUT_RDWR);
-    }
-    for (int round = 0; round < 20 && open_connections() > 0; ++round) {
-        std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
-        int ready = poll(fds.data(), fds.size(), 10);
-        if (ready > 0) svc_getreq_poll(fds.data(), ready);
-    }
-    svc_unregister(VELKD_PROG, VELKD_VERS);
-    svc_destroy(listener);
-    unlink(VELKD_SOCKET_PATH);
 }
 
 } // namespace vdfe::test

@@ -1,18 +1,17 @@
-// A scriptable daemon for end-to-end tests: a real ONC RPC server on
-// libtirpc's server side, bound to the library's socket path (inside the
-// test's private /tmp). Each procedure answers as the test scripts it, and
-// the argument bytes of every call are recorded.
+// A scriptable daemon for end-to-end tests, on the library's socket path
+// (inside the test's private /tmp): each procedure answers as the test
+// scripts it, and the argument bytes of every call are recorded.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "wire_codec.h"
+#include "raw_server.h"
 
 namespace vdfe::test {
 
@@ -57,17 +56,13 @@ public:
     size_t call_count() const;
 
 private:
-    void serve(std::chrono::milliseconds start_delay);
-    void dispatch(struct svc_req* request, SVCXPRT* transport);
-    static void dispatch_trampoline(struct svc_req* request, SVCXPRT* transport);
+    void answer(int fd, const CallRecord& call);
 
     mutable std::mutex mutex_;
-    std::condition_variable ready_cv_;
-    bool ready_ = false;
-    bool stopping_ = false;
     std::map<uint32_t, Script> scripts_;
     std::vector<ReceivedCall> calls_;
-    std::thread thread_;
+    std::unique_ptr<RawServer> server_;
+    std::thread starter_;
 };
 
 } // namespace vdfe::test
