@@ -1,11 +1,33 @@
 #include "test_daemon.h"
 
 #include <arpa/inet.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace vdfe::test {
 namespace {
+
+bool read_exactly(int fd, uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = read(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+uint32_t word_at(const Bytes& bytes, size_t index) {
+    uint32_t word;
+    std::memcpy(&word, bytes.data() + 4 * index, 4);
+    return ntohl(word);
+}
 
 // The call's arguments: what follows its header and both authenticators.
 Bytes arguments_of(const Bytes& body) {
@@ -33,6 +55,81 @@ Bytes fragmented(const Bytes& body) {
 }
 
 } // namespace
+
+int listen_on_socket_path() {
+    unlink(VELKD_SOCKET_PATH);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0)
+        abort();
+    return fd;
+}
+
+TestUser test_user(const std::string& name) {
+    for (int tries = 0; tries < 100; ++tries) {
+        if (passwd* entry = getpwnam(name.c_str())) return {entry->pw_uid, entry->pw_gid};
+        std::string command = "useradd --system --user-group --no-create-home --shell /usr/sbin/nologin " + name +
+                              " >/dev/null 2>&1";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // another test may hold the lock on /etc/passwd
+    }
+    abort(); // no account, no test
+}
+
+bool read_call(int fd, CallRecord* call) {
+    call->body.clear();
+    for (;;) {
+        uint8_t mark_bytes[4];
+        if (!read_exactly(fd, mark_bytes, 4)) return false;
+        uint32_t mark = uint32_t(mark_bytes[0]) << 24 | mark_bytes[1] << 16 | mark_bytes[2] << 8 | mark_bytes[3];
+        size_t at = call->body.size();
+        call->body.resize(at + (mark & 0x7fffffff));
+        if (!read_exactly(fd, call->body.data() + at, mark & 0x7fffffff)) return false;
+        if (mark & 0x80000000) break;
+    }
+    if (call->body.size() < 24) return false;
+    call->xid = word_at(call->body, 0);
+    call->procedure = word_at(call->body, 5);
+    return true;
+}
+
+bool send_bytes(int fd, const Bytes& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+Bytes record_mark(uint32_t length, bool last) { return words({(last ? 0x80000000u : 0u) | length}); }
+
+Bytes one_record(const Bytes& body) { return record_mark(static_cast<uint32_t>(body.size()), true) + body; }
+
+Bytes success_reply_head(uint32_t xid) { return words({xid, 1, 0, 0, 0, 0}); }
+
+RawServer::RawServer(Script script) : script_(std::move(script)), listener_(listen_on_socket_path()) {
+    thread_ = std::thread([this] {
+        for (;;) {
+            int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) return; // the listener was shut down
+            ++connections_;
+            CallRecord call;
+            if (read_call(fd, &call)) script_(fd, call);
+            close(fd);
+        }
+    });
+}
+
+RawServer::~RawServer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+    unlink(VELKD_SOCKET_PATH);
+}
 
 TestDaemon::TestDaemon(std::chrono::milliseconds start_delay) {
     auto start = [this] { server_ = std::make_unique<RawServer>([this](int fd, const CallRecord& call) { answer(fd, call); }); };
@@ -66,11 +163,6 @@ Bytes TestDaemon::last_arguments(uint32_t procedure) const {
     for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
         if (it->procedure == procedure) return it->arguments;
     return {};
-}
-
-size_t TestDaemon::call_count() const {
-    std::lock_guard lock(mutex_);
-    return calls_.size();
 }
 
 void TestDaemon::answer(int fd, const CallRecord& call) {

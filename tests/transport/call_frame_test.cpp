@@ -13,7 +13,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "raw_server.h"
 #include "test_daemon.h"
 #include "velkdirectfe.h"
 

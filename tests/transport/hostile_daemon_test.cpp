@@ -18,7 +18,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "raw_server.h"
 #include "test_daemon.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"

@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "raw_server.h"
+#include "test_daemon.h"
 #include "transport/connection.h"
 
 TEST(PeerRule, RootTheCallersUserAndTheBuildTimeAccountOnly) {
