@@ -1,15 +1,37 @@
 // Every function that talks to the daemon, from one table: the argument bytes
 // it sends, the reply bytes it decodes, the daemon's status passed on
 // unchanged, and every failure (a status, an RPC error, a hang-up, a cut-off
-// reply) leaving each output as it was.
+// reply) leaving each output as it was and no descriptor open.
+#include <dirent.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "every_call.h"
 
 using namespace vdfe::test;
 
 namespace {
+
+// Descriptors open in this process, once the number has stopped moving (the
+// test daemon closes its ends of connections as it sees the clients go).
+int settled_descriptors() {
+    auto count = [] {
+        int n = 0;
+        DIR* dir = opendir("/proc/self/fd");
+        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
+        closedir(dir);
+        return n;
+    };
+    int last = count();
+    for (int round = 0; round < 100; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (int now = count(); now != last) last = now;
+        else return now;
+    }
+    return last;
+}
 
 class EveryCall : public ApiTest, public testing::WithParamInterface<Call> {
 protected:
@@ -30,12 +52,14 @@ protected:
 TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
     const Call& call = GetParam();
     Out before;
+    int descriptors = -1;
     for (int32_t status : {6, -7}) {
         daemon.reply_status(call.procedure, status);
         EXPECT_EQ(run(before), status);
         EXPECT_EQ(last_procedure(), call.procedure);
         EXPECT_EQ(daemon.last_arguments(call.procedure), call.arguments);
         expect_untouched(before, "status");
+        if (descriptors < 0) descriptors = settled_descriptors(); // after libtirpc's lazily made state
     }
     for (Behaviour failure : {Behaviour::no_procedure, Behaviour::garbage_args, Behaviour::hang_up}) {
         daemon.script(call.procedure, {failure, {}});
@@ -52,6 +76,7 @@ TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
         ASSERT_EQ(run(before), 0);
         if (call.check) call.check(out, before);
     }
+    EXPECT_EQ(settled_descriptors(), descriptors) << "a path left its socket open";
 }
 
 INSTANTIATE_TEST_SUITE_P(Api, EveryCall, testing::ValuesIn(kCalls),

@@ -3,20 +3,16 @@
 // spoken to.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <grp.h>
-#include <poll.h>
-#include <pwd.h>
-#include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "test_daemon.h"
 #include "transport/call_limits.h"
@@ -149,75 +145,65 @@ TEST(ReplySizeLimit, ReplyOfExactlyTheLimitIsDecoded) {
 
 // ---- who may answer --------------------------------------------------------
 
-void become(const TestUser& user) {
-    if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0) _exit(90);
-}
-
-// A daemon in a child process running as `user`: it answers one call of
-// procedure 19 with status 0. Its exit status says what it saw: 0 a call,
-// 1 a connection that closed with nothing sent, 2 no connection at all.
-class DaemonAsUser {
-public:
-    explicit DaemonAsUser(const TestUser& user) {
-        int ready[2];
-        if (pipe(ready) != 0) abort();
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            become(user);
-            int listener = listen_on_socket_path();
-            if (write(ready[1], "r", 1) != 1) _exit(92);
-            pollfd wait{listener, POLLIN, 0};
-            if (poll(&wait, 1, 20000) != 1) _exit(2);
-            int fd = accept(listener, nullptr, nullptr);
-            char first;
-            if (recv(fd, &first, 1, MSG_PEEK) != 1) _exit(1);
-            CallRecord call;
-            if (!read_call(fd, &call) || !send_bytes(fd, one_record(success_reply_head(call.xid) + words({0}))))
-                _exit(93);
-            _exit(0);
-        }
-        close(ready[1]);
-        char byte;
-        if (read(ready[0], &byte, 1) != 1) ADD_FAILURE() << "the daemon did not start";
-        close(ready[0]);
-    }
-    // What the daemon saw (its exit status).
-    int seen() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_;
-};
-
-// Calls the daemon as `user` from a child process; returns the call's result.
-int call_as(const TestUser& user) {
+// Runs body in a child process as `user`; the child's pid.
+pid_t fork_as(const TestUser& user, const std::function<int()>& body) {
     pid_t pid = fork();
     if (pid == 0) {
-        become(user);
-        _exit(velkdirectfe_reset_all_sensors_state(0) == 0 ? 0 : 1);
+        if (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0) _exit(90);
+        _exit(body());
     }
+    return pid;
+}
+
+int exit_status(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A daemon running as `user` that answers one call with status 0. It exits
+// with what it saw: 0 a call, 1 a connection that closed with nothing sent,
+// 2 no connection at all.
+pid_t daemon_as(const TestUser& user) {
+    int ready[2];
+    if (pipe(ready) != 0) abort();
+    pid_t pid = fork_as(user, [&] {
+        std::atomic<bool> called{false};
+        int connections = 0;
+        {
+            RawServer server([&](int fd, const CallRecord& call) {
+                called = send_bytes(fd, one_record(success_reply_head(call.xid) + words({0})));
+            });
+            if (write(ready[1], "r", 1) != 1) return 92;
+            for (int i = 0; i < 2000 && server.connections() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
+            connections = server.connections();
+        } // the connection is done with
+        return called ? 0 : connections ? 1 : 2;
+    });
+    char byte;
+    if (read(ready[0], &byte, 1) != 1) ADD_FAILURE() << "the daemon did not start";
+    close(ready[0]);
+    close(ready[1]);
+    return pid;
+}
+
+int call_as(const TestUser& user) {
+    return exit_status(fork_as(user, [] { return velkdirectfe_reset_all_sensors_state(0) == 0 ? 0 : 1; }));
+}
+
 TEST(PeerCheck, DaemonOfAnotherUserIsRefusedWithNothingSent) {
-    DaemonAsUser daemon(test_user("vdt10peer"));
+    pid_t daemon = daemon_as(test_user("vdt10peer"));
     auto start = steady_clock::now();
     EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), -1);
     EXPECT_LT(steady_clock::now() - start, milliseconds(900)); // refused at once, not retried
-    EXPECT_EQ(daemon.seen(), 1);
+    EXPECT_EQ(exit_status(daemon), 1);
 }
 
 TEST(PeerCheck, DaemonOfTheCallersOwnUserIsAccepted) {
     TestUser user = test_user("vdt10peer");
-    DaemonAsUser daemon(user);
+    pid_t daemon = daemon_as(user);
     EXPECT_EQ(call_as(user), 0);
-    EXPECT_EQ(daemon.seen(), 0);
+    EXPECT_EQ(exit_status(daemon), 0);
 }
 
 TEST(PeerCheck, DaemonOfRootIsAcceptedByAnyUser) {
