@@ -1,9 +1,11 @@
 // The inventory walk exactly as first described: a linear scan of the node
 // array for every parent and a scan of the whole array for every level. Slow
-// on purpose; the library's indexed walk must match it call for call.
+// on purpose; the library's indexed walk must match it call for call. And the
+// records it is fed, for the tests and the walk's benchmark.
 #pragma once
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,29 @@ struct Callback {
 struct ReferenceResult {
     int result;
     std::vector<Callback> calls; // user data handed down: 1 + index of the call
+};
+
+// Records of every kind whose paths point into the store itself.
+struct RecordStore {
+    template <typename Record>
+    Record make(const std::string& path, uint32_t kind, uint8_t desc_seed, const velkdirectfe_nvlist_t* props) {
+        Record rec{};
+        rec.path = paths.emplace_back(path).data();
+        rec.kind = kind;
+        for (int i = 0; i < 10; ++i) rec.desc[i] = static_cast<uint8_t>(desc_seed + i);
+        rec.props = const_cast<velkdirectfe_nvlist_t*>(props);
+        return rec;
+    }
+    std::deque<std::string> paths;
+    std::vector<velkdirectfe_fru_attr_t> frus;
+    std::vector<velkdirectfe_sensor_attr_t> sensors;
+    std::vector<velkdirectfe_ind_attr_t> indicators;
+    std::vector<velkdirectfe_comp_attr_t> components;
+
+    inventory::Sources sources() const {
+        return {frus.data(), uint32_t(frus.size()), sensors.data(), uint32_t(sensors.size()),
+                indicators.data(), uint32_t(indicators.size()), components.data(), uint32_t(components.size())};
+    }
 };
 
 inline int reference_depth(const char* path) {
