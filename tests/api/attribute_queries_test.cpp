@@ -68,59 +68,6 @@ TEST_F(AttributeQueries, BlankThirdStringIsKeptAndEmptyStringsStayStrings) {
     velkdirectfe_free_sensor_attrs(0, 1, attr);
 }
 
-// A single query takes the first of several records; answered with none, it
-// fails and writes nothing.
-TEST_F(AttributeQueries, SingleQueriesTakeTheFirstRecordAndNeedOne) {
-    velkfe_sensor_attr sensors[] = {sensor("/one", "one", "x"), sensor("/two", "two", "y")};
-    velkfe_ind_attr inds[2] = {};
-    velkfe_fru_attr frus[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        inds[i].path = frus[i].path = pool.keep(i ? "/two" : "/one");
-        inds[i].aux_str = frus[i].aux_str = pool.keep(i ? "two" : "one");
-    }
-    daemon.reply(1, xdr_sensor_attrs_res, sensor_attrs_res{0, 2, sensors});
-    daemon.reply(4, xdr_indicator_attrs_res, indicator_attrs_res{0, 2, inds});
-    daemon.reply(6, xdr_fru_attrs_res, fru_attrs_res{0, 2, frus});
-    velkdirectfe_sensor_attr_t* s = nullptr;
-    velkdirectfe_ind_attr_t* i = nullptr;
-    velkdirectfe_fru_attr_t* f = nullptr;
-    ASSERT_EQ(velkdirectfe_get_sensor_attr(0, "one", &s), 0);
-    ASSERT_EQ(velkdirectfe_get_indicator_attr(0, "one", &i), 0);
-    ASSERT_EQ(velkdirectfe_get_fru_attr(0, "one", &f), 0);
-    EXPECT_STREQ(s->path, "/one");
-    EXPECT_STREQ(i->aux_str, "one");
-    EXPECT_STREQ(f->path, "/one");
-    velkdirectfe_free_sensor_attrs(0, 1, s);
-    velkdirectfe_free_indicator_attrs(0, 1, i);
-    velkdirectfe_free_fru_attrs(0, 1, f);
-
-    for (uint32_t proc : {1u, 4u, 6u, 23u}) daemon.reply(proc, words({0, 0}));
-    s = static_cast<velkdirectfe_sensor_attr_t*>(const_cast<void*>(untouched_pointer()));
-    i = static_cast<velkdirectfe_ind_attr_t*>(const_cast<void*>(untouched_pointer()));
-    f = static_cast<velkdirectfe_fru_attr_t*>(const_cast<void*>(untouched_pointer()));
-    auto* a = static_cast<velkdirectfe_entity_assoc_t*>(const_cast<void*>(untouched_pointer()));
-    EXPECT_EQ(velkdirectfe_get_sensor_attr(0, "x", &s), -1);
-    EXPECT_EQ(velkdirectfe_get_indicator_attr(0, "x", &i), -1);
-    EXPECT_EQ(velkdirectfe_get_fru_attr(0, "x", &f), -1);
-    EXPECT_EQ(velkdirectfe_get_entity_association(0, 1, 2, &a), -1);
-    for (const void* p : {(void*)s, (void*)i, (void*)f, (void*)a}) EXPECT_EQ(p, untouched_pointer());
-}
-
-TEST_F(AttributeQueries, EmptyListsGiveCountZeroAndNothingToRelease) {
-    for (uint32_t proc : {3u, 5u, 7u, 24u, 29u}) daemon.reply(proc, words({0, 0}));
-    uint32_t counts[5] = {9, 9, 9, 9, 9};
-    void* lists[5] = {&counts, &counts, &counts, &counts, &counts};
-    EXPECT_EQ(velkdirectfe_get_sensor_attrs(0, &counts[0], reinterpret_cast<velkdirectfe_sensor_attr_t**>(&lists[0])), 0);
-    EXPECT_EQ(velkdirectfe_get_indicator_attrs(0, &counts[1], reinterpret_cast<velkdirectfe_ind_attr_t**>(&lists[1])), 0);
-    EXPECT_EQ(velkdirectfe_get_fru_attrs(0, &counts[2], reinterpret_cast<velkdirectfe_fru_attr_t**>(&lists[2])), 0);
-    EXPECT_EQ(velkdirectfe_get_component_attrs(0, &counts[3], reinterpret_cast<velkdirectfe_comp_attr_t**>(&lists[3])), 0);
-    EXPECT_EQ(velkdirectfe_get_entity_associations(0, &counts[4], reinterpret_cast<velkdirectfe_entity_assoc_t**>(&lists[4])), 0);
-    for (int k = 0; k < 5; ++k) {
-        EXPECT_EQ(counts[k], 0u) << k;
-        EXPECT_EQ(lists[k], nullptr) << k;
-    }
-}
-
 TEST_F(AttributeQueries, ListsOfEveryKindInDaemonOrder) {
     velkfe_ind_attr inds[2] = {};
     velkfe_fru_attr frus[2] = {};

@@ -43,6 +43,7 @@ struct Call {
     Bytes arguments;
     Bytes reply = {};                            // a successful answer (none: proven elsewhere)
     std::function<void(Out&, const Out&)> check = {}; // what it delivered (and releases it)
+    uint32_t records = 0; // of the reply: 1 for a query of one record, else a list (0: no records)
 };
 inline void PrintTo(const Call& c, std::ostream* out) { *out << c.name; }
 
@@ -70,12 +71,12 @@ inline void expect_reading(Out& o, const Out&) {
 template <typename Res, typename Record>
 Call records(const char* name, uint32_t procedure, std::function<int(Out&)> run, Bytes arguments,
              bool_t (*routine)(XDR*, Res*), int (*free_records)(int, uint32_t, Record*), uint32_t count) {
-    static char path[] = "/x", aux[] = "n", opt[] = "opt", none[] = "", k[] = "k", v[] = "v";
+    static char paths[3][4] = {"/x0", "/x1", "/x2"}, aux[] = "n", opt[] = "opt", none[] = "", k[] = "k", v[] = "v";
     static prop_node props[] = {{k, none}, {k, v}};
     std::remove_pointer_t<decltype(Res::items)> recs[3] = {};
     for (int i = 0; i < 3; ++i) {
         fill_pattern(recs[i].block, uint8_t(i));
-        recs[i].path = path;
+        recs[i].path = paths[i];
         if constexpr (requires { recs[i].aux_str; }) recs[i].aux_str = aux;
         if constexpr (requires { recs[i].opt_str; }) recs[i].opt_str = i == 1 ? none : opt;
         recs[i].prop_count = 2;
@@ -87,10 +88,11 @@ Call records(const char* name, uint32_t procedure, std::function<int(Out&)> run,
                 if (count > 1) {
                     EXPECT_EQ(o.count, count);
                 }
-                EXPECT_STREQ(records[count - 1].path, "/x");
+                EXPECT_STREQ(records[count - 1].path, count == 1 ? "/x0" : "/x2"); // a single query: the first
                 EXPECT_STREQ(records[count - 1].props->next->value, "v");
                 EXPECT_EQ(free_records(0, count, records), 0);
-            }};
+            },
+            count};
 }
 
 inline const std::vector<Call> kCalls = {
@@ -187,7 +189,8 @@ inline const std::vector<Call> kCalls = {
          auto* assoc = static_cast<Assoc*>(o.list);
          EXPECT_EQ(assoc->members[0].key1, 4u);
          EXPECT_EQ(velkdirectfe_free_entity_associations(0, 1, assoc), 0);
-     }},
+     },
+     1},
     {"associations", 24,
      [](Out& o) { return velkdirectfe_get_entity_associations(0, &o.count, as<Assoc>(o.list)); }, {},
      // more members than nodes, fewer, none
@@ -198,7 +201,8 @@ inline const std::vector<Call> kCalls = {
          EXPECT_EQ(assocs[0].members[1].key1, 4u);
          EXPECT_EQ(assocs[1].member_count, 1u);
          EXPECT_EQ(velkdirectfe_free_entity_associations(0, 3, assocs), 0);
-     }},
+     },
+     3},
     {"raw_to_normal", 25, [](Out& o) { return velkdirectfe_convert_raw_to_normal(0, "fan1", 255, &o.value); },
      xdr_str("fan1") + words({0xFF}), words({0, bits(0.1f)}), [](Out& o, const Out&) { EXPECT_EQ(o.value, 0.1f); }},
     // the caller's double becomes the nearest float at the call

@@ -1,7 +1,8 @@
 // Every function that talks to the daemon, from one table: the argument bytes
 // it sends, the reply bytes it decodes, the daemon's status passed on
-// unchanged, and every failure (a status, an RPC error, a hang-up, a cut-off
-// reply) leaving each output as it was and no descriptor open.
+// unchanged, an answer without records, and every failure (a status, an RPC
+// error, a hang-up, a cut-off reply) leaving each output as it was and no
+// descriptor open.
 #include <dirent.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -70,6 +71,16 @@ TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
         daemon.reply(call.procedure, Bytes(call.reply.begin(), call.reply.end() - 4));
         EXPECT_EQ(run(before), -1);
         expect_untouched(before, "cut-off reply");
+    }
+    if (call.records) { // answered with no record: a query of one fails, a list is empty
+        daemon.reply(call.procedure, words({0, 0}));
+        EXPECT_EQ(run(before), call.records == 1 ? -1 : 0);
+        if (call.records == 1) {
+            expect_untouched(before, "no record");
+        } else {
+            EXPECT_EQ(out.count, 0u);
+            EXPECT_EQ(out.list, nullptr);
+        }
     }
     if (!call.reply.empty()) {
         daemon.reply(call.procedure, call.reply);
