@@ -13,41 +13,29 @@
 namespace {
 
 // A platform-shaped inventory: chassis/slotN/boardM/... with sensors and
-// indicators below FRUs, and every third board level missing (synthesized).
-struct Inventory {
-    explicit Inventory(size_t objects) {
-        paths.reserve(objects);
-        for (size_t i = 0; i < objects; ++i)
-            paths.push_back("/chassis/slot" + std::to_string(i / 100) + "/board" + std::to_string(i / 10 % 10) +
-                            (i % 3 ? "/dev" : "/x/dev") + std::to_string(i));
-        size_t quarter = objects / 4;
-        frus.resize(quarter);
-        sensors.resize(quarter);
-        indicators.resize(quarter);
-        components.resize(objects - 3 * quarter);
-        size_t next = 0;
-        for (auto& r : frus) r.path = paths[next++].data();
-        for (auto& r : sensors) r.path = paths[next++].data();
-        for (auto& r : indicators) r.path = paths[next++].data();
-        for (auto& r : components) r.path = paths[next++].data();
+// indicators below FRUs, and every third board level missing (synthesized);
+// a quarter of each kind, in the tests' record store.
+vdfe::test::RecordStore platform_inventory(size_t objects) {
+    vdfe::test::RecordStore store;
+    for (size_t i = 0; i < objects; ++i) {
+        std::string path = "/chassis/slot" + std::to_string(i / 100) + "/board" + std::to_string(i / 10 % 10) +
+                           (i % 3 ? "/dev" : "/x/dev") + std::to_string(i);
+        switch (i * 4 / objects) {
+        case 0: store.frus.push_back(store.make<velkdirectfe_fru_attr_t>(path, 0, 0, nullptr)); break;
+        case 1: store.sensors.push_back(store.make<velkdirectfe_sensor_attr_t>(path, 0, 0, nullptr)); break;
+        case 2: store.indicators.push_back(store.make<velkdirectfe_ind_attr_t>(path, 0, 0, nullptr)); break;
+        default: store.components.push_back(store.make<velkdirectfe_comp_attr_t>(path, 0, 0, nullptr)); break;
+        }
     }
-    vdfe::inventory::Sources sources() const {
-        return {frus.data(), uint32_t(frus.size()), sensors.data(), uint32_t(sensors.size()),
-                indicators.data(), uint32_t(indicators.size()), components.data(), uint32_t(components.size())};
-    }
-    std::vector<std::string> paths;
-    std::vector<velkdirectfe_fru_attr_t> frus;
-    std::vector<velkdirectfe_sensor_attr_t> sensors;
-    std::vector<velkdirectfe_ind_attr_t> indicators;
-    std::vector<velkdirectfe_comp_attr_t> components;
-};
+    return store;
+}
 
 void* count_node(const char*, uint32_t, const uint8_t*, const velkdirectfe_nvlist_t*, void* parent) {
     return static_cast<char*>(parent) + 1;
 }
 
 void BM_InventoryWalk(benchmark::State& state) {
-    Inventory inventory(static_cast<size_t>(state.range(0)));
+    vdfe::test::RecordStore inventory = platform_inventory(static_cast<size_t>(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(vdfe::inventory::walk(inventory.sources(), count_node, nullptr));
     state.SetComplexityN(state.range(0));
     state.counters["per_object"] = benchmark::Counter(
@@ -57,7 +45,7 @@ BENCHMARK(BM_InventoryWalk)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark:
 
 // The plain scan that the walk replaced, for contrast: quadratic.
 void BM_ReferenceScan(benchmark::State& state) {
-    Inventory inventory(static_cast<size_t>(state.range(0)));
+    vdfe::test::RecordStore inventory = platform_inventory(static_cast<size_t>(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(vdfe::test::reference_walk(inventory.sources(), nullptr));
     state.SetComplexityN(state.range(0));
 }

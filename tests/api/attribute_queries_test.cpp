@@ -1,16 +1,16 @@
-// Attribute queries and the records and property lists they hand out.
-#include <functional>
-
+// Attribute queries and entity associations: the records, lists and property
+// lists they hand out, and the frees that release them.
 #include "api_fixture.h"
 
 using namespace vdfe::test;
 
 namespace {
 
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
 class AttributeQueries : public ApiTest {
 protected:
-    velkfe_sensor_attr sensor(const char* path, const char* id, const char* opt,
-                              std::vector<std::pair<std::string, std::string>> props = {}) {
+    velkfe_sensor_attr sensor(const char* path, const char* id, const char* opt, Pairs props = {}) {
         velkfe_sensor_attr rec{};
         fill_pattern(rec.block, 1);
         rec.path = pool.keep(path);
@@ -23,8 +23,8 @@ protected:
     WirePool pool;
 };
 
-std::vector<std::pair<std::string, std::string>> names_of(const velkdirectfe_nvlist_t* list) {
-    std::vector<std::pair<std::string, std::string>> out;
+Pairs names_of(const velkdirectfe_nvlist_t* list) {
+    Pairs out;
     for (; list; list = list->next) out.emplace_back(list->name, list->value);
     return out;
 }
@@ -36,14 +36,9 @@ TEST_F(AttributeQueries, SensorByNameCopiesBlockStringsAndPropertiesInWireOrder)
     // bytes where the pointers of a 4-byte-pointer record lie, non-zero on purpose
     uint32_t kind = 0xCAFE0102;
     std::memcpy(&wire.block[44], &kind, 4);
-    sensor_attrs_res res{0, 1, &wire};
-    daemon.reply(1, xdr_sensor_attrs_res, res);
-
+    daemon.reply(1, xdr_sensor_attrs_res, sensor_attrs_res{0, 1, &wire});
     velkdirectfe_sensor_attr_t* attr = nullptr;
     ASSERT_EQ(velkdirectfe_get_sensor_attr(0, "cpu_temp", &attr), 0);
-    EXPECT_EQ(last_procedure(), 1u);
-    EXPECT_EQ(daemon.last_arguments(1), xdr_str("cpu_temp"));
-    ASSERT_NE(attr, nullptr);
     EXPECT_STREQ(attr->path, "/mb/cpu/temp");
     EXPECT_STREQ(attr->aux_str, "cpu_temp");
     EXPECT_EQ(attr->opt_str, nullptr); // empty third string: no string
@@ -55,18 +50,15 @@ TEST_F(AttributeQueries, SensorByNameCopiesBlockStringsAndPropertiesInWireOrder)
     EXPECT_EQ(0, std::memcmp(attr->opaque3, &wire.block[116], 28));
     EXPECT_EQ(attr->aux_ptr_a, nullptr); // never taken from the block
     EXPECT_EQ(attr->aux_ptr_b, nullptr);
-    using P = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(names_of(attr->props), (P{{"a", "1"}, {"b", "2"}, {"a", "3"}}));
+    EXPECT_EQ(names_of(attr->props), (Pairs{{"a", "1"}, {"b", "2"}, {"a", "3"}}));
     EXPECT_EQ(velkdirectfe_free_sensor_attrs(0, 1, attr), 0);
 }
 
 TEST_F(AttributeQueries, BlankThirdStringIsKeptAndEmptyStringsStayStrings) {
     velkfe_sensor_attr wire = sensor("", "", " ", {{"", ""}});
-    sensor_attrs_res res{0, 1, &wire};
-    daemon.reply(2, xdr_sensor_attrs_res, res);
+    daemon.reply(2, xdr_sensor_attrs_res, sensor_attrs_res{0, 1, &wire});
     velkdirectfe_sensor_attr_t* attr = nullptr;
-    ASSERT_EQ(velkdirectfe_get_sensor_attr_by_logical_num(0, 0xFFFFFFF0u, &attr), 0);
-    EXPECT_EQ(daemon.last_arguments(2), words({0xFFFFFFF0u}));
+    ASSERT_EQ(velkdirectfe_get_sensor_attr_by_logical_num(0, 1, &attr), 0);
     EXPECT_STREQ(attr->opt_str, " ");
     EXPECT_STREQ(attr->path, "");
     EXPECT_STREQ(attr->aux_str, "");
@@ -74,58 +66,6 @@ TEST_F(AttributeQueries, BlankThirdStringIsKeptAndEmptyStringsStayStrings) {
     EXPECT_STREQ(attr->props->name, "");
     EXPECT_EQ(attr->props->next, nullptr);
     velkdirectfe_free_sensor_attrs(0, 1, attr);
-}
-
-TEST_F(AttributeQueries, SingleQueryUsesFirstRecordOnly) {
-    velkfe_sensor_attr two[] = {sensor("/one", "one", "x"), sensor("/two", "two", "y")};
-    sensor_attrs_res res{0, 2, two};
-    daemon.reply(1, xdr_sensor_attrs_res, res);
-    velkdirectfe_sensor_attr_t* attr = nullptr;
-    ASSERT_EQ(velkdirectfe_get_sensor_attr(0, "one", &attr), 0);
-    EXPECT_STREQ(attr->path, "/one");
-    velkdirectfe_free_sensor_attrs(0, 1, attr);
-}
-
-TEST_F(AttributeQueries, SingleQueryAnsweredWithNoRecordFailsAndWritesNothing) {
-    daemon.reply(1, words({0, 0}));
-    daemon.reply(4, words({0, 0}));
-    daemon.reply(6, words({0, 0}));
-    auto* sensor_out = static_cast<velkdirectfe_sensor_attr_t*>(const_cast<void*>(untouched_pointer()));
-    auto* ind_out = static_cast<velkdirectfe_ind_attr_t*>(const_cast<void*>(untouched_pointer()));
-    auto* fru_out = static_cast<velkdirectfe_fru_attr_t*>(const_cast<void*>(untouched_pointer()));
-    EXPECT_EQ(velkdirectfe_get_sensor_attr(0, "x", &sensor_out), -1);
-    EXPECT_EQ(velkdirectfe_get_indicator_attr(0, "x", &ind_out), -1);
-    EXPECT_EQ(velkdirectfe_get_fru_attr(0, "x", &fru_out), -1);
-    EXPECT_EQ(sensor_out, untouched_pointer());
-    EXPECT_EQ(ind_out, untouched_pointer());
-    EXPECT_EQ(fru_out, untouched_pointer());
-}
-
-TEST_F(AttributeQueries, DaemonStatusLeavesCountAndPointerAsTheyWere) {
-    for (uint32_t proc : {3u, 5u, 7u, 29u}) daemon.reply_status(proc, 2);
-    uint32_t count = 99;
-    auto* sensors = static_cast<velkdirectfe_sensor_attr_t*>(const_cast<void*>(untouched_pointer()));
-    auto* comps = static_cast<velkdirectfe_comp_attr_t*>(const_cast<void*>(untouched_pointer()));
-    EXPECT_EQ(velkdirectfe_get_sensor_attrs(0, &count, &sensors), 2);
-    EXPECT_EQ(velkdirectfe_get_component_attrs(0, &count, &comps), 2);
-    EXPECT_EQ(count, 99u);
-    EXPECT_EQ(sensors, untouched_pointer());
-    EXPECT_EQ(comps, untouched_pointer());
-}
-
-TEST_F(AttributeQueries, EmptyListsGiveCountZeroAndNothingToRelease) {
-    for (uint32_t proc : {3u, 5u, 7u, 29u}) daemon.reply(proc, words({0, 0}));
-    uint32_t count = 99;
-    velkdirectfe_fru_attr_t* frus = reinterpret_cast<velkdirectfe_fru_attr_t*>(uintptr_t{1});
-    EXPECT_EQ(velkdirectfe_get_fru_attrs(0, &count, &frus), 0);
-    EXPECT_EQ(last_procedure(), 7u);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(frus, nullptr);
-    velkdirectfe_ind_attr_t* inds = nullptr;
-    count = 5;
-    EXPECT_EQ(velkdirectfe_get_indicator_attrs(0, &count, &inds), 0);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(last_procedure(), 5u);
 }
 
 TEST_F(AttributeQueries, ListsOfEveryKindInDaemonOrder) {
@@ -141,12 +81,9 @@ TEST_F(AttributeQueries, ListsOfEveryKindInDaemonOrder) {
     }
     comps[1].prop_count = 1;
     comps[1].props = pool.props({{"k", "v"}});
-    indicator_attrs_res ind_res{0, 2, inds};
-    fru_attrs_res fru_res{0, 2, frus};
-    comp_attrs_res comp_res{0, 2, comps};
-    daemon.reply(5, xdr_indicator_attrs_res, ind_res);
-    daemon.reply(7, xdr_fru_attrs_res, fru_res);
-    daemon.reply(29, xdr_comp_attrs_res, comp_res);
+    daemon.reply(5, xdr_indicator_attrs_res, indicator_attrs_res{0, 2, inds});
+    daemon.reply(7, xdr_fru_attrs_res, fru_attrs_res{0, 2, frus});
+    daemon.reply(29, xdr_comp_attrs_res, comp_attrs_res{0, 2, comps});
 
     uint32_t count = 0;
     velkdirectfe_ind_attr_t* ind = nullptr;
@@ -179,42 +116,59 @@ TEST_F(AttributeQueries, ListsOfEveryKindInDaemonOrder) {
     EXPECT_EQ(velkdirectfe_free_component_attrs(0, count, comp), 0);
 }
 
-TEST_F(AttributeQueries, IndicatorAndFruByName) {
-    velkfe_ind_attr ind{};
-    ind.path = pool.keep("/front/led");
-    ind.aux_str = pool.keep("power_led");
-    velkfe_fru_attr fru{};
-    fru.path = pool.keep("/mb");
-    fru.aux_str = pool.keep("mainboard");
-    indicator_attrs_res ind_res{0, 1, &ind};
-    fru_attrs_res fru_res{0, 1, &fru};
-    daemon.reply(4, xdr_indicator_attrs_res, ind_res);
-    daemon.reply(6, xdr_fru_attrs_res, fru_res);
-    velkdirectfe_ind_attr_t* i = nullptr;
-    ASSERT_EQ(velkdirectfe_get_indicator_attr(0, "power_led", &i), 0);
-    EXPECT_EQ(daemon.last_arguments(4), xdr_str("power_led"));
-    EXPECT_STREQ(i->aux_str, "power_led");
-    velkdirectfe_free_indicator_attrs(0, 1, i);
-    velkdirectfe_fru_attr_t* f = nullptr;
-    ASSERT_EQ(velkdirectfe_get_fru_attr(0, "mainboard", &f), 0);
-    EXPECT_EQ(daemon.last_arguments(6), xdr_str("mainboard"));
-    EXPECT_STREQ(f->path, "/mb");
-    velkdirectfe_free_fru_attrs(0, 1, f);
+TEST_F(AttributeQueries, AssociationMembersFillFromNodesAndTheRestIsZero) {
+    velkfe_mem_node nodes_a[] = {{1, 0xFF}, {2, 0x80}};
+    velkfe_mem_node nodes_b[] = {{5, 6}, {7, 8}, {9, 10}};
+    velkfe_assoc_t wire[] = {
+        {0x25, 0xFF, 0xA0A0A0A0, 4, 2, nodes_a}, // more members than nodes
+        {0x26, 0x01, 1, 1, 3, nodes_b},          // fewer members than nodes
+        {0x27, 0x02, 2, 0, 0, nullptr},          // no members: still a block
+    };
+    daemon.reply(24, xdr_entity_assoc_res, entity_assoc_res{0, 3, wire});
+    uint32_t count = 0;
+    velkdirectfe_entity_assoc_t* assocs = nullptr;
+    ASSERT_EQ(velkdirectfe_get_entity_associations(0, &count, &assocs), 0);
+    ASSERT_EQ(count, 3u);
+    EXPECT_EQ(assocs[0].key0, 0x25);
+    EXPECT_EQ(assocs[0].key1, 255);
+    EXPECT_EQ(assocs[0].reserved, 0);
+    EXPECT_EQ(assocs[0].assoc_word, 0xA0A0A0A0u);
+    ASSERT_EQ(assocs[0].member_count, 4u);
+    EXPECT_EQ(assocs[0].members[0].key0, 1u);
+    EXPECT_EQ(assocs[0].members[0].key1, 255u);
+    EXPECT_EQ(assocs[0].members[1].key1, 128u);
+    EXPECT_EQ(assocs[0].members[2].key0, 0u);
+    EXPECT_EQ(assocs[0].members[3].key1, 0u);
+    ASSERT_EQ(assocs[1].member_count, 1u);
+    EXPECT_EQ(assocs[1].members[0].key0, 5u);
+    EXPECT_NE(assocs[2].members, nullptr);
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, count, assocs), 0);
+
+    // A member count too large to allocate: the count is stored, no array.
+    velkfe_assoc_t huge{1, 2, 3, 0xFFFFFFFF, 0, nullptr};
+    daemon.reply(24, xdr_entity_assoc_res, entity_assoc_res{0, 1, &huge});
+    EXPECT_EQ(velkdirectfe_get_entity_associations(0, &count, &assocs), -1);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(assocs, nullptr);
 }
 
-TEST(AttributeFrees, RefuseNullOrEmptyAndAcceptAnyHandle) {
+TEST(Frees, RefuseNullOrEmptyAndAcceptAnyHandle) {
     EXPECT_EQ(velkdirectfe_free_sensor_attrs(0, 1, nullptr), -1);
-    velkdirectfe_comp_attr_t* comp = static_cast<velkdirectfe_comp_attr_t*>(calloc(1, sizeof *comp));
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, 1, nullptr), -1);
+    auto* comp = static_cast<velkdirectfe_comp_attr_t*>(calloc(1, sizeof(velkdirectfe_comp_attr_t)));
+    auto* assoc = static_cast<velkdirectfe_entity_assoc_t*>(calloc(1, sizeof(velkdirectfe_entity_assoc_t)));
     EXPECT_EQ(velkdirectfe_free_component_attrs(0, 0, comp), -1); // count 0: not released
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, 0, assoc), -1);
     velkdirectfe_free_sensor_attr(nullptr);
     velkdirectfe_free_indicator_attr(nullptr);
     velkdirectfe_free_fru_attr(nullptr);
     velkdirectfe_free_component_attr(nullptr);
     velkdirectfe_nvlist_free(nullptr);
     EXPECT_EQ(velkdirectfe_free_component_attrs(-12345, 1, comp), 0);
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, 1, assoc), 0);
 }
 
-TEST(AttributeFrees, ReleasesCallerSetPointersAndSkipsZeroRecords) {
+TEST(Frees, ReleaseCallerSetPointersAndSkipZeroRecords) {
     auto* frus = static_cast<velkdirectfe_fru_attr_t*>(calloc(3, sizeof(velkdirectfe_fru_attr_t)));
     frus[0].path = strdup("/a");
     frus[0].aux_str = strdup("a");
@@ -229,50 +183,4 @@ TEST(AttributeFrees, ReleasesCallerSetPointersAndSkipsZeroRecords) {
     sensor->aux_ptr_b = malloc(8);
     sensor->opt_str = strdup("o");
     EXPECT_EQ(velkdirectfe_free_sensor_attrs(0, 1, sensor), 0); // the leak check sees the rest
-}
-
-// A null output is refused before any connection, by every function that has
-// one, so the daemon never sees the call.
-TEST_F(AttributeQueries, NullOutputsAreRefusedBeforeConnecting) {
-    uint32_t count = 0, word = 0, got = 0;
-    uint16_t reading = 0, poll_short = 0;
-    float value = 0;
-    uint8_t buffer[4] = {};
-    velkdirectfe_sensor_attr_t* sensor = nullptr;
-    velkdirectfe_entity_assoc_t* assoc = nullptr;
-    const std::vector<std::pair<const char*, std::function<int()>>> calls = {
-        {"open", [] { return velkdirectfe_open(nullptr); }},
-        {"sensor attr", [] { return velkdirectfe_get_sensor_attr(0, "s", nullptr); }},
-        {"sensor attr #", [] { return velkdirectfe_get_sensor_attr_by_logical_num(0, 1, nullptr); }},
-        {"indicator attr", [] { return velkdirectfe_get_indicator_attr(0, "i", nullptr); }},
-        {"fru attr", [] { return velkdirectfe_get_fru_attr(0, "f", nullptr); }},
-        {"sensor count", [&] { return velkdirectfe_get_sensor_attrs(0, nullptr, &sensor); }},
-        {"sensor array", [&] { return velkdirectfe_get_sensor_attrs(0, &count, nullptr); }},
-        {"indicator array", [&] { return velkdirectfe_get_indicator_attrs(0, &count, nullptr); }},
-        {"fru array", [&] { return velkdirectfe_get_fru_attrs(0, &count, nullptr); }},
-        {"component array", [&] { return velkdirectfe_get_component_attrs(0, &count, nullptr); }},
-        {"names", [] { return velkdirectfe_get_platform_names(0, nullptr); }},
-        {"strid", [] { return velkdirectfe_logical_num_to_strid(0, 1, nullptr); }},
-        {"vals reading", [&] { return velkdirectfe_get_sensor_vals(0, "s", nullptr, &value); }},
-        {"vals value", [&] { return velkdirectfe_get_sensor_vals(0, "s", &reading, nullptr); }},
-        {"vals #", [&] { return velkdirectfe_get_sensor_vals_by_logical_num(0, 1, &reading, nullptr); }},
-        {"data", [] { return velkdirectfe_get_sensor_data(0, "s", nullptr); }},
-        {"data #", [] { return velkdirectfe_get_sensor_data_by_logical_num(0, 1, nullptr); }},
-        {"thresholds", [] { return velkdirectfe_get_normalized_thresholds(0, 1, nullptr); }},
-        {"enable word", [&] { return velkdirectfe_enable_sensor_polling(0, 1, nullptr, &poll_short); }},
-        {"enable short", [&] { return velkdirectfe_enable_sensor_polling(0, 1, &word, nullptr); }},
-        {"disable word", [&] { return velkdirectfe_disable_sensor_polling(0, 1, nullptr, &poll_short); }},
-        {"disable short", [&] { return velkdirectfe_disable_sensor_polling(0, 1, &word, nullptr); }},
-        {"association", [] { return velkdirectfe_get_entity_association(0, 1, 2, nullptr); }},
-        {"associations count", [&] { return velkdirectfe_get_entity_associations(0, nullptr, &assoc); }},
-        {"associations array", [&] { return velkdirectfe_get_entity_associations(0, &count, nullptr); }},
-        {"to raw", [] { return velkdirectfe_convert_normal_to_raw(0, "s", 1.0f, nullptr); }},
-        {"to normal", [] { return velkdirectfe_convert_raw_to_normal(0, "s", 1, nullptr); }},
-        {"mode", [] { return velkdirectfe_get_indicator_mode(0, "i", nullptr); }},
-        {"read buffer", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, nullptr, &got); }},
-        {"read length", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
-        {"write result", [&] { return velkdirectfe_write_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
-    };
-    for (const auto& [what, run] : calls) EXPECT_EQ(run(), -1) << what;
-    EXPECT_EQ(daemon.call_count(), 0u);
 }

@@ -65,25 +65,3 @@ TEST(InventoryDifferential, LibraryMatchesTheReferenceScanOnRandomInventories) {
             ASSERT_EQ(calls[i], expected.calls[i]) << "seed " << seed << ", call " << i << " (" << calls[i].path << ")";
     }
 }
-
-TEST(InventoryDifferential, EmptyInventoryMatches) {
-    RecordStore store;
-    std::vector<Callback> calls;
-    t_recorded = &calls;
-    EXPECT_EQ(vdfe::inventory::walk(store.sources(), record_callback, kRootData), -1);
-    EXPECT_EQ(reference_walk(store.sources(), kRootData).result, -1);
-    EXPECT_TRUE(calls.empty());
-}
-
-TEST(InventoryDifferential, PathDepths) {
-    using vdfe::inventory::path_depth;
-    EXPECT_EQ(path_depth("/"), 0);
-    EXPECT_EQ(path_depth(nullptr), 0);
-    EXPECT_EQ(path_depth(""), 1);
-    EXPECT_EQ(path_depth("/a"), 1);
-    EXPECT_EQ(path_depth("/a/b"), 2);
-    EXPECT_EQ(path_depth("/a/b/"), 3);
-    EXPECT_EQ(path_depth("abc"), 1);
-    EXPECT_EQ(path_depth("a/b"), 2);
-    EXPECT_EQ(path_depth("//"), 2);
-}

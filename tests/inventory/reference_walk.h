@@ -1,9 +1,11 @@
 // The inventory walk exactly as first described: a linear scan of the node
 // array for every parent and a scan of the whole array for every level. Slow
-// on purpose; the library's indexed walk must match it call for call.
+// on purpose; the library's indexed walk must match it call for call. And the
+// records it is fed, for the tests and the walk's benchmark.
 #pragma once
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,30 @@ struct Callback {
 
 struct ReferenceResult {
     int result;
-    std::vector<Callback> calls;     // user data handed down: 1 + index of the call
-    std::vector<size_t> capacities;  // the node array's capacity after each growth
+    std::vector<Callback> calls; // user data handed down: 1 + index of the call
+};
+
+// Records of every kind whose paths point into the store itself.
+struct RecordStore {
+    template <typename Record>
+    Record make(const std::string& path, uint32_t kind, uint8_t desc_seed, const velkdirectfe_nvlist_t* props) {
+        Record rec{};
+        rec.path = paths.emplace_back(path).data();
+        rec.kind = kind;
+        for (int i = 0; i < 10; ++i) rec.desc[i] = static_cast<uint8_t>(desc_seed + i);
+        rec.props = const_cast<velkdirectfe_nvlist_t*>(props);
+        return rec;
+    }
+    std::deque<std::string> paths;
+    std::vector<velkdirectfe_fru_attr_t> frus;
+    std::vector<velkdirectfe_sensor_attr_t> sensors;
+    std::vector<velkdirectfe_ind_attr_t> indicators;
+    std::vector<velkdirectfe_comp_attr_t> components;
+
+    inventory::Sources sources() const {
+        return {frus.data(), uint32_t(frus.size()), sensors.data(), uint32_t(sensors.size()),
+                indicators.data(), uint32_t(indicators.size()), components.data(), uint32_t(components.size())};
+    }
 };
 
 inline int reference_depth(const char* path) {
@@ -44,11 +68,9 @@ inline ReferenceResult reference_walk(const inventory::Sources& s, void* root_da
         int depth;
         int parent;
     };
-    ReferenceResult out{-1, {}, {}};
+    ReferenceResult out{-1, {}};
     size_t total = size_t{s.fru_count} + s.sensor_count + s.indicator_count + s.component_count;
     if (total == 0) return out;
-    size_t n = total + 1, capacity = n + n / 10;
-    out.capacities.push_back(capacity);
     std::vector<Node> nodes;
     nodes.push_back({"", root_data, 0, std::vector<uint8_t>(10, 0), nullptr, 0, -1});
     int max_depth = 0;
@@ -56,32 +78,23 @@ inline ReferenceResult reference_walk(const inventory::Sources& s, void* root_da
         nodes.push_back({path, nullptr, kind, std::vector<uint8_t>(desc, desc + 10), props, reference_depth(path), -1});
         max_depth = std::max(max_depth, nodes.back().depth);
     };
-    for (uint32_t i = 0; i < s.fru_count; ++i) fill(s.frus[i].path, s.frus[i].kind, s.frus[i].desc, s.frus[i].props);
-    for (uint32_t i = 0; i < s.sensor_count; ++i)
-        fill(s.sensors[i].path, s.sensors[i].kind, s.sensors[i].desc, s.sensors[i].props);
-    for (uint32_t i = 0; i < s.indicator_count; ++i)
-        fill(s.indicators[i].path, s.indicators[i].kind, s.indicators[i].desc, s.indicators[i].props);
-    for (uint32_t i = 0; i < s.component_count; ++i)
-        fill(s.components[i].path, s.components[i].kind, s.components[i].desc, s.components[i].props);
+    auto fill_all = [&](const auto* records, uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) fill(records[i].path, records[i].kind, records[i].desc, records[i].props);
+    };
+    fill_all(s.frus, s.fru_count);
+    fill_all(s.sensors, s.sensor_count);
+    fill_all(s.indicators, s.indicator_count);
+    fill_all(s.components, s.component_count);
     const uint8_t ancestor_desc[10] = {0, 0, 0x08};
     for (size_t i = 1; i < nodes.size(); ++i) {
-        nodes[i].parent = -1;
         char buffer[256];
         std::snprintf(buffer, sizeof buffer, "%s", nodes[i].path.c_str()); // cut to 255 characters
         char* slash = std::strrchr(buffer, '/');
         if (slash == nullptr) continue;
         *slash = '\0';
-        bool found = false;
-        for (size_t j = 0; j < nodes.size() && !found; ++j)
-            if (nodes[j].path == buffer) {
-                nodes[i].parent = static_cast<int>(j);
-                found = true;
-            }
-        if (found) continue;
-        if (nodes.size() + 1 >= capacity) {
-            capacity += capacity / 2;
-            out.capacities.push_back(capacity);
-        }
+        for (size_t j = 0; j < nodes.size() && nodes[i].parent < 0; ++j)
+            if (nodes[j].path == buffer) nodes[i].parent = static_cast<int>(j);
+        if (nodes[i].parent >= 0) continue;
         fill(buffer, 1, ancestor_desc, nullptr);
         nodes[i].parent = static_cast<int>(nodes.size() - 1);
     }

@@ -2,38 +2,34 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <thread>
 
 namespace velkd::test {
-
 std::string write_file(const std::string& name, const std::string& text) {
     std::string path = "/tmp/" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
 
-DaemonProcess::DaemonProcess(std::vector<std::string> args) {
-    int ready_pipe[2] = {-1, -1};
-    if (::pipe2(ready_pipe, O_CLOEXEC) == 0) {
-        args.push_back("--ready-fd");
-        args.push_back(std::to_string(ready_pipe[1]));
-    }
-    child_ = std::make_unique<vdfe::test::Process>(VELKD_SIM_PATH, args, ready_pipe[1]);
-    if (ready_pipe[0] < 0) return;
-    ::close(ready_pipe[1]);
-    char line[16] = {};
-    pollfd wait{ready_pipe[0], POLLIN, 0};
-    if (child_->started() && ::poll(&wait, 1, 60000) == 1) ready_ = ::read(ready_pipe[0], line, sizeof line - 1) > 0;
-    ::close(ready_pipe[0]);
+std::array<int, 2> DaemonProcess::open_pipe() {
+    std::array<int, 2> ends{-1, -1};
+    if (::pipe2(ends.data(), O_CLOEXEC) != 0) ends = {-1, -1};
+    return ends;
 }
 
-DaemonProcess::~DaemonProcess() { child_->stop(SIGTERM); }
-
-void DaemonProcess::signal(int signo) const { ::kill(child_->pid(), signo); }
+// The pipe's write end goes to the daemon as --ready-fd; it writes a line
+// there once it serves.
+DaemonProcess::DaemonProcess(std::vector<std::string> args, std::array<int, 2> pipe)
+    : Process(VELKD_SIM_PATH, (args.insert(args.end(), {"--ready-fd", std::to_string(pipe[1])}), args), pipe[1]) {
+    ::close(pipe[1]);
+    char line[16] = {};
+    pollfd wait{pipe[0], POLLIN, 0};
+    if (started() && pipe[0] >= 0 && ::poll(&wait, 1, 60000) == 1) ready_ = ::read(pipe[0], line, sizeof line - 1) > 0;
+    ::close(pipe[0]);
+}
 
 bool DaemonProcess::wait_for_log(const std::string& text) const {
     for (int i = 0; i < 2000; ++i) {

@@ -2,9 +2,9 @@
 // private /tmp, and captures what it logs.
 #pragma once
 
-#include <sys/types.h>
+#include <signal.h>
 
-#include <memory>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -15,32 +15,28 @@ namespace velkd::test {
 // Writes a file the tests hand to the daemon into /tmp; its path.
 std::string write_file(const std::string& name, const std::string& text);
 
-class DaemonProcess {
+// velkd-sim with these arguments (plus --ready-fd), waited for until it serves
+// (ready() tells whether it got there); stopped with SIGTERM at the end.
+// stop() gives the exit code (-1 if a signal ended it), log() its stderr.
+class DaemonProcess : public vdfe::test::Process {
 public:
-    // Starts the daemon with these arguments (plus --ready-fd) and waits until
-    // it serves. ready() tells whether it got there.
-    explicit DaemonProcess(std::vector<std::string> args = {});
-    ~DaemonProcess();
-    DaemonProcess(const DaemonProcess&) = delete;
-    DaemonProcess& operator=(const DaemonProcess&) = delete;
+    explicit DaemonProcess(std::vector<std::string> args = {}) : DaemonProcess(std::move(args), open_pipe()) {}
+    ~DaemonProcess() { stop(SIGTERM); }
 
     bool ready() const { return ready_; }
-    pid_t pid() const { return child_->pid(); }
-    void signal(int signo) const;
-    // Sends the signal and returns the exit code (-1 if killed by a signal).
-    int stop(int signo) { return child_->stop(signo); }
-    // Everything the daemon wrote to stderr so far.
-    std::string log() const { return child_->err(); }
+    void signal(int signo) const { ::kill(pid(), signo); }
+    std::string log() const { return err(); }
     // Waits (bounded) until the log contains `text`.
     bool wait_for_log(const std::string& text) const;
+    static std::array<int, 2> open_pipe();
 
 private:
-    std::unique_ptr<vdfe::test::Process> child_;
+    DaemonProcess(std::vector<std::string> args, std::array<int, 2> ready_pipe);
     bool ready_ = false;
 };
 
 struct Exit {
-    int code; // exit code, or -1 when it did not exit by itself
+    int code;        // exit code, or -1 when it did not exit by itself
     std::string log; // stderr
     std::string out; // stdout
 };

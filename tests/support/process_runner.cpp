@@ -13,8 +13,8 @@
 
 namespace vdfe::test {
 namespace {
+
 std::atomic<int> g_runs{0};
-} // namespace
 
 std::string slurp(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
@@ -22,6 +22,8 @@ std::string slurp(const std::string& file) {
     text << in.rdbuf();
     return text.str();
 }
+
+} // namespace
 
 Process::Process(const std::string& program, std::vector<std::string> args, int keep_fd) {
     std::string base = "/tmp/run-" + std::to_string(::getpid()) + "-" + std::to_string(++g_runs);

@@ -44,6 +44,4 @@ private:
 Result run_program(const std::string& program, const std::vector<std::string>& args,
                    std::chrono::milliseconds limit = std::chrono::seconds(120));
 
-std::string slurp(const std::string& file);
-
 } // namespace vdfe::test

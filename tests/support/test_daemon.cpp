@@ -1,47 +1,64 @@
 #include "test_daemon.h"
 
-#include <atomic>
-#include <csignal>
-#include <pthread.h>
-#include <poll.h>
-#include <cstring>
+#include <arpa/inet.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#ifdef VDFE_TIRPC_STANDIN
-// The target run's stand-in libtirpc is glibc's Sun RPC underneath, which
-// keeps the server's poll set per thread behind accessors instead of in
-// libtirpc's process-wide variables. The serving thread is the one that
-// registered the transport, so its own set is the one to poll.
-extern "C" pollfd** __rpc_thread_svc_pollfd();
-extern "C" int* __rpc_thread_svc_max_pollfd();
-#define svc_pollfd (*__rpc_thread_svc_pollfd())
-#define svc_max_pollfd (*__rpc_thread_svc_max_pollfd())
-#endif
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace vdfe::test {
 namespace {
 
-// libtirpc's server side is process-global; so is the daemon it serves.
-std::atomic<TestDaemon*> g_active{nullptr};
-
-// Reads the call's argument bytes, word by word, up to the end of the record.
-bool_t capture_arguments(XDR* xdrs, Bytes* out) {
-    uint8_t word[4];
-    while (XDR_GETBYTES(xdrs, reinterpret_cast<char*>(word), 4)) out->insert(out->end(), word, word + 4);
-    return TRUE;
+bool read_exactly(int fd, uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = read(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
 
-bool_t put_result(XDR* xdrs, const Bytes* result) {
-    if (result->empty()) return TRUE;
-    return XDR_PUTBYTES(xdrs, reinterpret_cast<const char*>(result->data()), static_cast<u_int>(result->size()));
+uint32_t word_at(const Bytes& bytes, size_t index) {
+    uint32_t word;
+    std::memcpy(&word, bytes.data() + 4 * index, 4);
+    return ntohl(word);
 }
 
-// svcunix_create would do this too, but it leaks its copy of the address.
+// The call's arguments: what follows its header and both authenticators.
+Bytes arguments_of(const Bytes& body) {
+    size_t at = 24; // xid, CALL, RPC version, program, version, procedure
+    for (int auth = 0; auth < 2 && at + 8 <= body.size(); ++auth) {
+        uint32_t length;
+        std::memcpy(&length, &body[at + 4], 4);
+        at += 8 + (ntohl(length) + 3) / 4 * 4;
+    }
+    return at < body.size() ? Bytes(body.begin() + long(at), body.end()) : Bytes{};
+}
+
+// Replies go out in fragments of at most 4,000 bytes, as a stream server's
+// send buffer cuts them, so that the client's reassembly is always at work.
+Bytes fragmented(const Bytes& body) {
+    Bytes out;
+    size_t at = 0;
+    do {
+        size_t n = std::min<size_t>(4000, body.size() - at);
+        out += record_mark(static_cast<uint32_t>(n), at + n == body.size());
+        out.insert(out.end(), body.begin() + long(at), body.begin() + long(at + n));
+        at += n;
+    } while (at < body.size());
+    return out;
+}
+
+} // namespace
+
 int listen_on_socket_path() {
     unlink(VELKD_SOCKET_PATH);
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
@@ -50,31 +67,85 @@ int listen_on_socket_path() {
     return fd;
 }
 
-// Connections still open (besides the listener) in libtirpc's poll set.
-int open_connections() {
-    int open = 0;
-    for (int i = 0; i < svc_max_pollfd; ++i) open += svc_pollfd[i].fd >= 0;
-    return open - 1;
+TestUser test_user(const std::string& name) {
+    for (int tries = 0; tries < 100; ++tries) {
+        if (passwd* entry = getpwnam(name.c_str())) return {entry->pw_uid, entry->pw_gid};
+        std::string command = "useradd --system --user-group --no-create-home --shell /usr/sbin/nologin " + name +
+                              " >/dev/null 2>&1";
+        [[maybe_unused]] int rc = std::system(command.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // another test may hold the lock on /etc/passwd
+    }
+    abort(); // no account, no test
 }
 
-} // namespace
+bool read_call(int fd, CallRecord* call) {
+    call->body.clear();
+    for (;;) {
+        uint8_t mark_bytes[4];
+        if (!read_exactly(fd, mark_bytes, 4)) return false;
+        uint32_t mark = uint32_t(mark_bytes[0]) << 24 | mark_bytes[1] << 16 | mark_bytes[2] << 8 | mark_bytes[3];
+        size_t at = call->body.size();
+        call->body.resize(at + (mark & 0x7fffffff));
+        if (!read_exactly(fd, call->body.data() + at, mark & 0x7fffffff)) return false;
+        if (mark & 0x80000000) break;
+    }
+    if (call->body.size() < 24) return false;
+    call->xid = word_at(call->body, 0);
+    call->procedure = word_at(call->body, 5);
+    return true;
+}
+
+bool send_bytes(int fd, const Bytes& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+Bytes record_mark(uint32_t length, bool last) { return words({(last ? 0x80000000u : 0u) | length}); }
+
+Bytes one_record(const Bytes& body) { return record_mark(static_cast<uint32_t>(body.size()), true) + body; }
+
+Bytes success_reply_head(uint32_t xid) { return words({xid, 1, 0, 0, 0, 0}); }
+
+RawServer::RawServer(Script script) : script_(std::move(script)), listener_(listen_on_socket_path()) {
+    thread_ = std::thread([this] {
+        for (;;) {
+            int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) return; // the listener was shut down
+            ++connections_;
+            CallRecord call;
+            if (read_call(fd, &call)) script_(fd, call);
+            close(fd);
+        }
+    });
+}
+
+RawServer::~RawServer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+    unlink(VELKD_SOCKET_PATH);
+}
 
 TestDaemon::TestDaemon(std::chrono::milliseconds start_delay) {
-    g_active = this;
-    thread_ = std::thread([this, start_delay] { serve(start_delay); });
+    auto start = [this] { server_ = std::make_unique<RawServer>([this](int fd, const CallRecord& call) { answer(fd, call); }); };
     if (start_delay.count() == 0) {
-        std::unique_lock lock(mutex_);
-        ready_cv_.wait(lock, [this] { return ready_; });
+        start();
+        return;
     }
+    starter_ = std::thread([start, start_delay] {
+        std::this_thread::sleep_for(start_delay);
+        start();
+    });
 }
 
 TestDaemon::~TestDaemon() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    thread_.join();
-    g_active = nullptr;
+    if (starter_.joinable()) starter_.join();
+    server_.reset();
 }
 
 void TestDaemon::script(uint32_t procedure, Script script) {
@@ -94,84 +165,21 @@ Bytes TestDaemon::last_arguments(uint32_t procedure) const {
     return {};
 }
 
-size_t TestDaemon::call_count() const {
-    std::lock_guard lock(mutex_);
-    return calls_.size();
-}
-
-void TestDaemon::dispatch_trampoline(struct svc_req* request, SVCXPRT* transport) {
-    g_active.load()->dispatch(request, transport);
-}
-
-void TestDaemon::dispatch(struct svc_req* request, SVCXPRT* transport) {
-    ReceivedCall call{static_cast<uint32_t>(request->rq_proc), {}};
-    svc_getargs(transport, wire::xdr_routine(capture_arguments), reinterpret_cast<char*>(&call.arguments));
+void TestDaemon::answer(int fd, const CallRecord& call) {
     Script script{Behaviour::no_procedure, {}};
     {
         std::lock_guard lock(mutex_);
-        calls_.push_back(call);
+        calls_.push_back({call.procedure, arguments_of(call.body)});
         if (auto it = scripts_.find(call.procedure); it != scripts_.end()) script = it->second;
     }
+    // An accepted reply: xid, REPLY, MSG_ACCEPTED, a null verifier, then
+    // SUCCESS and the result, or PROC_UNAVAIL (3) or GARBAGE_ARGS (4).
     switch (script.behaviour) {
-    case Behaviour::reply:
-        svc_sendreply(transport, wire::xdr_routine(put_result), reinterpret_cast<char*>(&script.result));
-        break;
-    case Behaviour::no_procedure: svcerr_noproc(transport); break;
-    case Behaviour::garbage_args: svcerr_decode(transport); break;
-    case Behaviour::hang_up: shutdown(transport->xp_fd, SHUT_RDWR); break;
-    case Behaviour::silent: break;
+    case Behaviour::reply: send_bytes(fd, fragmented(success_reply_head(call.xid) + script.result)); break;
+    case Behaviour::no_procedure: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 3}))); break;
+    case Behaviour::garbage_args: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 4}))); break;
+    case Behaviour::hang_up: break; // the server closes the connection
     }
-}
-
-void TestDaemon::serve(std::chrono::milliseconds start_delay) {
-    // A client that gives up on a reply (a call that failed an allocation,
-    // say) closes while the reply is still being written; that SIGPIPE is
-    // this thread's alone and stays pending here instead of ending the test.
-    sigset_t pipe_only;
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_only, nullptr);
-    std::this_thread::sleep_for(start_delay);
-    SVCXPRT* listener = svc_vc_create(listen_on_socket_path(), 0, 0);
-    if (listener == nullptr || !svc_register(listener, VELKD_PROG, VELKD_VERS, dispatch_trampoline, 0)) abort();
-    {
-        std::lock_guard lock(mutex_);
-        ready_ = true;
-    }
-    ready_cv_.notify_all();
-
-    // Serve until told to stop, then a little longer while clients are still
-    // hanging up, so their connections are released.
-    std::chrono::steady_clock::time_point stop_deadline{};
-    for (;;) {
-        bool stopping;
-        {
-            std::lock_guard lock(mutex_);
-            stopping = stopping_;
-        }
-        if (stopping) {
-            auto now = std::chrono::steady_clock::now();
-            if (stop_deadline == std::chrono::steady_clock::time_point{})
-                stop_deadline = now + std::chrono::milliseconds(500);
-            if (open_connections() <= 0 || now >= stop_deadline) break;
-        }
-        std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
-        int ready = poll(fds.data(), fds.size(), 10);
-        if (ready > 0) svc_getreq_poll(fds.data(), ready);
-    }
-    // Whatever is still connected (a silent call's client) is dropped here.
-    for (int i = 0; i < svc_max_pollfd; ++i) {
-        int fd = svc_pollfd[i].fd;
-        if (fd >= 0 && fd != listener->xp_fd) shutdown(fd, SHUT_RDWR);
-    }
-    for (int round = 0; round < 20 && open_connections() > 0; ++round) {
-        std::vector<pollfd> fds(svc_pollfd, svc_pollfd + svc_max_pollfd);
-        int ready = poll(fds.data(), fds.size(), 10);
-        if (ready > 0) svc_getreq_poll(fds.data(), ready);
-    }
-    svc_unregister(VELKD_PROG, VELKD_VERS);
-    svc_destroy(listener);
-    unlink(VELKD_SOCKET_PATH);
 }
 
 } // namespace vdfe::test

@@ -1,14 +1,21 @@
-// A scriptable daemon for end-to-end tests: a real ONC RPC server on
-// libtirpc's server side, bound to the library's socket path (inside the
-// test's private /tmp). Each procedure answers as the test scripts it, and
-// the argument bytes of every call are recorded.
+// Peers on the daemon's socket path (inside the test's private /tmp), served
+// from a thread of the test process as the test's user:
+//   RawServer   reads the call record of each connection and then does with
+//               the connection whatever the test's script says, byte by byte;
+//   TestDaemon  answers each procedure as the test scripts it and records
+//               the argument bytes of every call.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,12 +23,60 @@
 
 namespace vdfe::test {
 
+// A listening socket on the daemon's path (a stale one removed first).
+int listen_on_socket_path();
+
+// A system account for tests of who may answer, created once and shared by
+// tests running at the same time.
+struct TestUser {
+    uid_t uid;
+    gid_t gid;
+};
+TestUser test_user(const std::string& name);
+
+struct CallRecord {
+    uint32_t xid = 0;
+    uint32_t procedure = 0;
+    Bytes body; // the call record without its marks
+};
+
+// Reads one whole call record (every fragment). False on end of stream.
+bool read_call(int fd, CallRecord* call);
+// Sends everything; false once the peer is gone (no SIGPIPE).
+bool send_bytes(int fd, const Bytes& bytes);
+// A record mark: the fragment's length, and whether it ends the record.
+Bytes record_mark(uint32_t length, bool last);
+// One record of one fragment holding body.
+Bytes one_record(const Bytes& body);
+// The head of an accepted, successful reply: xid, REPLY, MSG_ACCEPTED, a
+// null verifier, SUCCESS. The procedure's result follows it.
+Bytes success_reply_head(uint32_t xid);
+
+class RawServer {
+public:
+    // The script runs once per connection, after the call has been read,
+    // and owns nothing: the server closes the connection when it returns.
+    using Script = std::function<void(int fd, const CallRecord& call)>;
+
+    explicit RawServer(Script script);
+    ~RawServer();
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    int connections() const { return connections_; }
+
+private:
+    Script script_;
+    int listener_;
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
+
 enum class Behaviour {
     reply,        // send the scripted result bytes
     no_procedure, // PROC_UNAVAIL
     garbage_args, // GARBAGE_ARGS
     hang_up,      // close the connection without a reply
-    silent,       // keep the connection open and never reply
 };
 
 struct Script {
@@ -55,20 +110,16 @@ public:
     std::vector<ReceivedCall> calls() const;
     // The argument bytes of the last call of a procedure (empty if none).
     Bytes last_arguments(uint32_t procedure) const;
-    size_t call_count() const;
+    size_t call_count() const { return calls().size(); }
 
 private:
-    void serve(std::chrono::milliseconds start_delay);
-    void dispatch(struct svc_req* request, SVCXPRT* transport);
-    static void dispatch_trampoline(struct svc_req* request, SVCXPRT* transport);
+    void answer(int fd, const CallRecord& call);
 
     mutable std::mutex mutex_;
-    std::condition_variable ready_cv_;
-    bool ready_ = false;
-    bool stopping_ = false;
     std::map<uint32_t, Script> scripts_;
     std::vector<ReceivedCall> calls_;
-    std::thread thread_;
+    std::unique_ptr<RawServer> server_;
+    std::thread starter_;
 };
 
 } // namespace vdfe::test

@@ -9,7 +9,7 @@
 # libtirpc.so.3, the same Debian version as the headers we compile against)
 # and forwards each call to the Sun RPC that the powerpc glibc still carries
 # as compatibility symbols (clntunix_create@GLIBC_2.1, xdr_int@GLIBC_2.0...).
-# tirpc_standin_extra.c adds what glibc has under other names. Programs
+# tirpc_standin_extra.c adds the null verifier, a data symbol. Programs
 # linked against it record libtirpc.so.3 / TIRPC_0.3.0 as with the real
 # library. The TI-RPC-only interface (netconfig, rpcb_*, clnt_tli_create,
 # GSS) and the data symbols svc_pollfd / svc_max_pollfd / svc_fdset are
@@ -45,7 +45,7 @@ functions "$host_tirpc" >"$work/tirpc"
       gv=$(awk -v n="$g" '$1 == n { print $2 }' "$work/glibc")
       if [[ -n $tv && -n $gv ]]; then echo "$t $tv $g $gv"; fi
     done
-} | grep -v GLIBC_PRIVATE | grep -v '^svc_vc_create ' | sort -u >"$work/forward"
+} | grep -v GLIBC_PRIVATE | sort -u >"$work/forward"
 count=$(wc -l <"$work/forward")
 if ((count < 100)) || ! grep -q '^clntunix_create ' "$work/forward"; then
   echo "tirpc_standin: unexpected symbol lists ($count forwards)" >&2
@@ -66,7 +66,7 @@ fi
 # Version nodes as libtirpc has them; the extras go into the base node.
 awk '{ nodes[$2] = nodes[$2] "    " $1 ";\n" }
      END {
-       printf "TIRPC_0.3.0 {\n  global:\n%s    svc_vc_create;\n    _null_auth;\n    __rpc_thread_svc_pollfd;\n    __rpc_thread_svc_max_pollfd;\n  local: *;\n};\n", nodes["TIRPC_0.3.0"]
+       printf "TIRPC_0.3.0 {\n  global:\n%s    _null_auth;\n  local: *;\n};\n", nodes["TIRPC_0.3.0"]
        printf "TIRPC_0.3.1 {\n%s} TIRPC_0.3.0;\n", nodes["TIRPC_0.3.1"]
        printf "TIRPC_0.3.2 {\n%s} TIRPC_0.3.1;\n", nodes["TIRPC_0.3.2"]
        printf "TIRPC_0.3.3 {\n%s} TIRPC_0.3.2;\n", nodes["TIRPC_0.3.3"]

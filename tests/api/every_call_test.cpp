@@ -1,0 +1,176 @@
+// Every function that talks to the daemon, from one table: the argument bytes
+// it sends, the reply bytes it decodes, the daemon's status passed on
+// unchanged, an answer without records, and every failure (a status, an RPC
+// error, a hang-up, a cut-off reply) leaving each output as it was and no
+// descriptor open.
+#include <dirent.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "every_call.h"
+
+using namespace vdfe::test;
+
+namespace {
+
+// Descriptors open in this process, once the number has stopped moving (the
+// test daemon closes its ends of connections as it sees the clients go).
+int settled_descriptors() {
+    auto count = [] {
+        int n = 0;
+        DIR* dir = opendir("/proc/self/fd");
+        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
+        closedir(dir);
+        return n;
+    };
+    int last = count();
+    for (int round = 0; round < 100; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (int now = count(); now != last) last = now;
+        else return now;
+    }
+    return last;
+}
+
+class EveryCall : public ApiTest, public testing::WithParamInterface<Call> {
+protected:
+    // Runs the call with every output set to the pattern; `before` keeps it.
+    int run(Out& before) {
+        std::memset(&out, 0x5C, sizeof out);
+        before = out;
+        return GetParam().run(out);
+    }
+    void expect_untouched(const Out& before, const char* what) {
+        EXPECT_EQ(0, std::memcmp(&out, &before, sizeof out)) << what << ": an output was written";
+    }
+    Out out;
+};
+
+} // namespace
+
+TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
+    const Call& call = GetParam();
+    Out before;
+    int descriptors = -1;
+    for (int32_t status : {6, -7}) {
+        daemon.reply_status(call.procedure, status);
+        EXPECT_EQ(run(before), status);
+        EXPECT_EQ(last_procedure(), call.procedure);
+        EXPECT_EQ(daemon.last_arguments(call.procedure), call.arguments);
+        expect_untouched(before, "status");
+        if (descriptors < 0) descriptors = settled_descriptors(); // after libtirpc's lazily made state
+    }
+    for (Behaviour failure : {Behaviour::no_procedure, Behaviour::garbage_args, Behaviour::hang_up}) {
+        daemon.script(call.procedure, {failure, {}});
+        EXPECT_EQ(run(before), -1);
+        expect_untouched(before, "RPC failure");
+    }
+    if (call.reply.size() > 4) { // the answer cut off before its last word
+        daemon.reply(call.procedure, Bytes(call.reply.begin(), call.reply.end() - 4));
+        EXPECT_EQ(run(before), -1);
+        expect_untouched(before, "cut-off reply");
+    }
+    if (call.records) { // answered with no record: a query of one fails, a list is empty
+        daemon.reply(call.procedure, words({0, 0}));
+        EXPECT_EQ(run(before), call.records == 1 ? -1 : 0);
+        if (call.records == 1) {
+            expect_untouched(before, "no record");
+        } else {
+            EXPECT_EQ(out.count, 0u);
+            EXPECT_EQ(out.list, nullptr);
+        }
+    }
+    if (!call.reply.empty()) {
+        daemon.reply(call.procedure, call.reply);
+        ASSERT_EQ(run(before), 0);
+        if (call.check) call.check(out, before);
+    }
+    EXPECT_EQ(settled_descriptors(), descriptors) << "a path left its socket open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Api, EveryCall, testing::ValuesIn(kCalls),
+                         [](const testing::TestParamInfo<Call>& info) { return info.param.name; });
+
+// A null name or output is refused before any connection, so the daemon never
+// sees the call.
+TEST_F(ApiTest, NullArgumentsAreRefusedBeforeConnecting) {
+    uint32_t count = 0, word = 0, got = 0;
+    uint16_t reading = 0, poll_short = 0;
+    float value = 0;
+    int32_t mode = 0;
+    uint8_t buffer[4] = {};
+    velkdirectfe_sensor_attr_t* sensor = nullptr;
+    velkdirectfe_entity_assoc_t* assoc = nullptr;
+    const std::vector<std::pair<const char*, std::function<int()>>> calls = {
+        {"open", [] { return velkdirectfe_open(nullptr); }},
+        {"sensor attr", [] { return velkdirectfe_get_sensor_attr(0, "s", nullptr); }},
+        {"sensor attr name", [&] { return velkdirectfe_get_sensor_attr(0, nullptr, &sensor); }},
+        {"sensor attr #", [] { return velkdirectfe_get_sensor_attr_by_logical_num(0, 1, nullptr); }},
+        {"indicator attr", [] { return velkdirectfe_get_indicator_attr(0, "i", nullptr); }},
+        {"fru attr", [] { return velkdirectfe_get_fru_attr(0, "f", nullptr); }},
+        {"sensor count", [&] { return velkdirectfe_get_sensor_attrs(0, nullptr, &sensor); }},
+        {"sensor array", [&] { return velkdirectfe_get_sensor_attrs(0, &count, nullptr); }},
+        {"indicator array", [&] { return velkdirectfe_get_indicator_attrs(0, &count, nullptr); }},
+        {"fru array", [&] { return velkdirectfe_get_fru_attrs(0, &count, nullptr); }},
+        {"component array", [&] { return velkdirectfe_get_component_attrs(0, &count, nullptr); }},
+        {"names", [] { return velkdirectfe_get_platform_names(0, nullptr); }},
+        {"strid", [] { return velkdirectfe_logical_num_to_strid(0, 1, nullptr); }},
+        {"vals name", [&] { return velkdirectfe_get_sensor_vals(0, nullptr, &reading, &value); }},
+        {"vals reading", [&] { return velkdirectfe_get_sensor_vals(0, "s", nullptr, &value); }},
+        {"vals value", [&] { return velkdirectfe_get_sensor_vals(0, "s", &reading, nullptr); }},
+        {"vals #", [&] { return velkdirectfe_get_sensor_vals_by_logical_num(0, 1, &reading, nullptr); }},
+        {"data", [] { return velkdirectfe_get_sensor_data(0, "s", nullptr); }},
+        {"data #", [] { return velkdirectfe_get_sensor_data_by_logical_num(0, 1, nullptr); }},
+        {"thresholds", [] { return velkdirectfe_get_normalized_thresholds(0, 1, nullptr); }},
+        {"set thresholds", [] { return velkdirectfe_set_threshold_vals_internal(0, nullptr); }},
+        {"enable word", [&] { return velkdirectfe_enable_sensor_polling(0, 1, nullptr, &poll_short); }},
+        {"enable short", [&] { return velkdirectfe_enable_sensor_polling(0, 1, &word, nullptr); }},
+        {"disable word", [&] { return velkdirectfe_disable_sensor_polling(0, 1, nullptr, &poll_short); }},
+        {"disable short", [&] { return velkdirectfe_disable_sensor_polling(0, 1, &word, nullptr); }},
+        {"association", [] { return velkdirectfe_get_entity_association(0, 1, 2, nullptr); }},
+        {"associations count", [&] { return velkdirectfe_get_entity_associations(0, nullptr, &assoc); }},
+        {"associations array", [&] { return velkdirectfe_get_entity_associations(0, &count, nullptr); }},
+        {"to raw", [] { return velkdirectfe_convert_normal_to_raw(0, "s", 1.0f, nullptr); }},
+        {"to normal", [] { return velkdirectfe_convert_raw_to_normal(0, "s", 1, nullptr); }},
+        {"mode", [] { return velkdirectfe_get_indicator_mode(0, "i", nullptr); }},
+        {"mode name", [&] { return velkdirectfe_get_indicator_mode(0, nullptr, &mode); }},
+        {"set mode name", [] { return velkdirectfe_set_indicator_mode(0, nullptr, 1); }},
+        {"read name", [&] { return velkdirectfe_read_fru_direct(0, nullptr, 0, 4, buffer, &got); }},
+        {"read buffer", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, nullptr, &got); }},
+        {"read length", [&] { return velkdirectfe_read_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
+        {"write result", [&] { return velkdirectfe_write_fru_direct(0, "f", 0, 4, buffer, nullptr); }},
+        {"inventory callback", [] { return velkdirectfe_inventory_direct(0, nullptr, nullptr); }},
+    };
+    for (const auto& [what, run] : calls) EXPECT_EQ(run(), -1) << what;
+    EXPECT_EQ(sensor, nullptr);
+    EXPECT_EQ(daemon.call_count(), 0u);
+}
+
+TEST_F(ApiTest, FruReadsOfNothingAndOfMoreThanAsked) {
+    daemon.reply(21, words({0, 0}));
+    uint8_t buffer[4] = {9, 9, 9, 9};
+    uint32_t read_len = 77;
+    ASSERT_EQ(velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &read_len), 0);
+    EXPECT_EQ(read_len, 0u);
+    EXPECT_EQ(buffer[0], 9);
+    // More bytes than asked for cannot be delivered: nothing is written.
+    daemon.reply(21, words({0, 5, 1, 2, 3, 4, 5}));
+    read_len = 77;
+    EXPECT_EQ(velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &read_len), -1);
+    EXPECT_EQ(read_len, 77u);
+    EXPECT_EQ(buffer[3], 9);
+}
+
+// Without a client nothing is read from poll_short: a pointer into a page
+// that cannot be read shows it.
+TEST(WithoutDaemon, DisablingReadsNoPollShortWhenNoClientIsMade) {
+    long page = sysconf(_SC_PAGESIZE);
+    void* guard = mmap(nullptr, static_cast<size_t>(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(guard, MAP_FAILED);
+    uint32_t poll_word = 5;
+    EXPECT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &poll_word, static_cast<const uint16_t*>(guard)), -1);
+    EXPECT_EQ(poll_word, 5u);
+    munmap(guard, static_cast<size_t>(page));
+}
