@@ -113,7 +113,6 @@ private:
     };
 
     double seconds_now() const;
-    void reset_sensor_locked(std::size_t sensor);
     void update_hold_locked(std::size_t sensor);
     uint8_t raw_locked(std::size_t sensor);
     uint8_t indicator_mode_locked(std::size_t indicator);
