@@ -342,30 +342,33 @@ nice -n 5 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKDIR
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >"$log_dir/cmake.log" 2>&1 ||
   { echo "plant-faults: cmake failed, see $log_dir/cmake.log" >&2; exit 2; }
 
-table_head=$'| id | planted fault | caught by |\n|---|---|---|'
+table_head=$'| id | planted fault | caught by | s |\n|---|---|---|---|'
 rows=""
 write_table() {
   [ -z "$out" ] && return
   { echo "# Planted faults"
     echo
-    echo "$(git rev-parse --short HEAD) ($(git rev-parse --abbrev-ref HEAD)), $(date -u '+%Y-%m-%d %H:%M UTC'); ctest -j$jobs, label excluded: ${exclude_label:-none}."
+    echo "Tree at $(git rev-parse --short HEAD) ($(git rev-parse --abbrev-ref HEAD)), $(date -u '+%Y-%m-%d %H:%M UTC');" \
+      "ctest -j$jobs, label excluded: ${exclude_label:-none}; s: seconds to build and test with the fault."
     echo
     echo "$table_head"
     printf '%s' "$rows"
   } >"$out"
 }
 
-# Compact list of failing test names: all of them up to 8, else the first 8 and a count.
+# The failing tests' names: all of them up to 8, else the first 8 and a count.
 summarize() {
-  local n=$#
-  if [ "$n" -le 8 ]; then echo "$*" | sed 's/ /, /g'
-  else echo "$(echo "${@:1:8}" | sed 's/ /, /g') and $((n - 8)) more ($n tests)"; fi
+  local n=$# out
+  out=$(printf '%s, ' "${@:1:8}")
+  out=${out%, }
+  [ "$n" -gt 8 ] && out+=" and $((n - 8)) more ($n tests)"
+  echo "$out"
 }
 
 run_suite() { # $1: log file; prints the names of the tests that failed
   ( cd "$build_dir" && ctest -j"$jobs" --timeout 300 ${exclude_label:+-LE "$exclude_label"} ) >"$1" 2>&1
   awk '/The following tests FAILED:/ { on = 1; next }
-    on && match($0, /^[[:space:]]*[0-9]+ - /) { name = substr($0, RLENGTH + 1); sub(/ \([^()]*\)[[:space:]]*$/, "", name); print name }' \
+    on && match($0, /^[[:space:]]*[0-9]+ - /) { name = substr($0, RLENGTH + 1); sub(/ \([^()]*\)[[:space:]]*$/, "", name); sub(/[[:space:]]+#.*$/, "", name); print name }' \
     "$1" | sort -u
 }
 
@@ -402,7 +405,7 @@ for row in "${selected[@]}"; do
   restore
   took=$(( $(date +%s) - started ))
   case "$result" in NOT\ CAUGHT|DOES\ NOT*) bad=1 ;; esac
-  rows+="| $id | $what (\`$file\`) | $result |"$'\n'
+  rows+="| $id | $what (\`$file\`) | $result | $took |"$'\n'
   write_table
   printf '%-32s %4ds  %s\n' "$id" "$took" "$result"
 done
