@@ -113,11 +113,11 @@ file: src/transport/call_client.cpp
 find: complete_ = last_;
 repl: complete_ = true;
 
-id:   transport-deadline-doubled
-what: transport: a call's deadline is twice the 25 s limit
-file: src/transport/connection.cpp
-find: timespec deadline = deadline_after(kCallSeconds);
-repl: timespec deadline = deadline_after(2 * kCallSeconds);
+id:   transport-deadline-sliding
+what: transport: once reply bytes arrive each wait gets a fresh 25 s, so a daemon trickling its reply is never cut off
+file: src/transport/call_client.cpp
+find: clnt_stat waited = wait_for(fd, POLLIN, deadline, RPC_CANTRECV);
+repl: clnt_stat waited = wait_for(fd, POLLIN, received_ != 0 ? deadline_after(kCallSeconds) : deadline, RPC_CANTRECV);
 
 id:   transport-peer-unchecked
 what: transport: the socket's owner is not checked (any peer is trusted)
