@@ -188,8 +188,8 @@ repl: c->deadline = kNoDeadline;
 id:   daemon-bad-description-exit
 what: velkd-sim: a description that does not load exits 2, as for bad usage (a wrong exit code)
 file: daemon/main.cpp
-find: constexpr int kExitBadDescription = velk::exit_code::failed;
-repl: constexpr int kExitBadDescription = velk::exit_code::usage;
+find: e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : "");
+repl: e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : ""); return exit_code::usage;
 
 id:   cli-no-daemon-exit
 what: velkdirect: an unreachable daemon exits 1 instead of 3 (a wrong exit code)
