@@ -172,7 +172,16 @@ TEST_F(HostileClients, ArgumentsOutOfTheirFieldsRangeAreGarbageArgs) {
     auto fru_write = [&](uint32_t byte) {
         return Words{mainboard[0], mainboard[1], mainboard[2], mainboard[3], 0, 1, 1, byte};
     };
+    // A name of n 'A's; the padding after it is zero.
+    auto name_of = [](uint32_t n) {
+        Words w(1 + (n + 3) / 4, 0x41414141u);
+        w[0] = n;
+        if (n % 4) w.back() = 0x41414141u << (8 * (4 - n % 4));
+        return w;
+    };
     const Case cases[] = {
+        {"a 4096-byte name", VELKD_GET_SENSOR_ATTR, name_of(4096), SUCCESS},
+        {"a 4097-byte name", VELKD_GET_SENSOR_ATTR, name_of(4097), GARBAGE_ARGS},
         {"FRU byte 0x1FF", VELKD_WRITE_FRU_DIRECT, fru_write(0x1FF), GARBAGE_ARGS},
         {"FRU byte 0xFF", VELKD_WRITE_FRU_DIRECT, fru_write(0xFF), SUCCESS},
         {"reading 0x10000", VELKD_SET_SENSOR_READING, {4, 0x10000}, GARBAGE_ARGS},
