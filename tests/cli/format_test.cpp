@@ -116,7 +116,7 @@ TEST(FruDecode, FieldEncodingsAndBrokenImages) {
     std::vector<uint8_t> bad_sum = image;
     bad_sum[7] ^= 1;
     std::vector<uint8_t> cut = image;
-    cut.resize(20);
+    cut.resize(31); // one byte short of the board area
     std::vector<uint8_t> no_end = image;
     no_end[8 + 18] = 0; // the end marker
     for (const Broken& b : std::vector<Broken>{
@@ -124,7 +124,7 @@ TEST(FruDecode, FieldEncodingsAndBrokenImages) {
              {std::vector<uint8_t>(16, 0xFF), "blank"},
              {with_checksum({0x02, 0, 0, 1, 0, 0, 0}), "format byte 0x02 is not version 1"},
              {bad_sum, "common header: checksum fails"},
-             {cut, "board area at offset 8: its 24 bytes run past the end of the 20-byte data"},
+             {cut, "board area at offset 8: its 24 bytes run past the end of the 31-byte data"},
              {no_end, "no end-of-fields marker"}}) {
         std::string problems;
         for (const std::string& p : decode_fru(b.bytes).problems) problems += p + "\n";
