@@ -204,8 +204,11 @@ TEST(DaemonReadings, HeldWhileNotPolledAndMovingOtherwise) {
     }
     EXPECT_TRUE(moved);
 
+    // Once polling has a generation of its own, 0 still disables it: any generation.
     uint32_t word = 0;
-    uint16_t any = 0;
+    uint16_t generation = 0, any = 0;
+    ASSERT_EQ(velkdirectfe_enable_sensor_polling(0, 1, &word, &generation), 0);
+    ASSERT_NE(generation, 0);
     ASSERT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &word, &any), 0);
     uint16_t held = read();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
