@@ -21,12 +21,19 @@
 
 #include "daemon_process.h"
 #include "description_file.h"
+#include "test_daemon.h"
 #include "velkdirectfe.h"
-#include "velkdirectfe_wire.h"
+#include "wire_codec.h"
 
 namespace velkd::test {
 namespace {
 
+using vdfe::test::Bytes;
+using vdfe::test::one_record;
+using vdfe::test::record_mark;
+using vdfe::test::words;
+using vdfe::test::xdr_str;
+using vdfe::test::operator+;
 using Words = std::vector<uint32_t>;
 using Clock = std::chrono::steady_clock;
 
@@ -42,30 +49,17 @@ int connect_raw() {
     return fd;
 }
 
-// One record on the wire: its marker (last fragment, `claimed` bytes, by
-// default the words' own size), then the words.
-std::string record(const Words& words, uint32_t claimed = 0) {
-    Words wire{0x80000000u | (claimed ? claimed : static_cast<uint32_t>(words.size() * 4))};
-    wire.insert(wire.end(), words.begin(), words.end());
-    std::string bytes;
-    for (uint32_t w : wire) {
-        uint32_t big_endian = htonl(w);
-        bytes.append(reinterpret_cast<const char*>(&big_endian), 4);
-    }
-    return bytes;
+// A call's header (xid 0x1234, RPC version 2, no credentials) and arguments.
+Bytes call(uint32_t procedure, const Bytes& args = {}, uint32_t program = VELKD_PROG,
+           uint32_t version = VELKD_VERS, uint32_t rpc_version = 2) {
+    return words({0x1234, 0 /* CALL */, rpc_version, program, version, procedure, 0, 0, 0, 0}) +
+           args;
 }
 
-void send_all(int fd, const std::string& bytes) {
-    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-}
+Bytes rec(uint32_t procedure, const Bytes& args = {}) { return one_record(call(procedure, args)); }
 
-Words call(uint32_t procedure, const Words& args = {}, uint32_t program = VELKD_PROG,
-           uint32_t version = VELKD_VERS) {
-    Words words{0x1234, 0 /* CALL */, 2, program, version, procedure, 0, 0, 0, 0};
-    words.insert(words.end(), args.begin(), args.end());
-    return words;
-}
-
+// The next reply's words after its xid, up to an accept_stat; none when the
+// daemon closes first.
 Words read_reply(int fd) {
     pollfd wait{fd, POLLIN, 0};
     uint32_t marker = 0;
@@ -76,10 +70,6 @@ Words read_reply(int fd) {
     for (uint32_t& w : words) w = ntohl(w);
     if (words.size() > 6) words.resize(6);
     return words.empty() ? words : Words(words.begin() + 1, words.end());
-}
-
-std::string rec(uint32_t procedure, const Words& args = {}) {
-    return record(call(procedure, args));
 }
 
 // What follows the xid in an accepted reply: REPLY, MSG_ACCEPTED, verifier (2), accept_stat.
@@ -109,52 +99,49 @@ protected:
 // NUL: such arguments are refused, never truncated into another value or
 // name; so are length claims beyond the record.
 TEST_F(HostileClients, BadBytesAndCallsGetAnRpcErrorOrAreDropped) {
-    Words cut_short = call(VELKD_GET_SENS_VAL);
-    cut_short.resize(6); // the credentials never come
-    Words version_3 = call(VELKD_GET_NORM_THRESHOLD, {4});
-    version_3[2] = 3;
+    Bytes cut_short = call(VELKD_GET_SENS_VAL);
+    cut_short.resize(24); // the credentials never come
     auto fru_write = [](uint32_t byte) {
-        return rec(VELKD_WRITE_FRU_DIRECT, {9, 0x6d61696e, 0x626f6172, 0x64000000, 0, 1, 1, byte});
+        return rec(VELKD_WRITE_FRU_DIRECT, xdr_str("mainboard") + words({0, 1, 1, byte}));
     };
-    auto name_of = [](uint32_t n) { // n 'A's, zero padding after them
-        Words w(1 + (n + 3) / 4, 0x41414141u);
-        w[0] = n;
-        if (n % 4) w.back() = 0x41414141u << (8 * (4 - n % 4));
-        return rec(VELKD_GET_SENSOR_ATTR, w);
+    auto name_of = [](std::size_t n) {
+        return rec(VELKD_GET_SENSOR_ATTR, xdr_str(std::string(n, 'A').c_str()));
     };
+    const std::string http = "GET / HTTP/1.1\r\nHost: velkd\r\n\r\n";
     const Words dropped, ok = accepted(SUCCESS), refused = accepted(GARBAGE_ARGS);
     const struct {
         const char* what;
-        std::string bytes;
+        Bytes bytes;
         Words reply;
     } cases[] = {
-        {"HTTP", "GET / HTTP/1.1\r\nHost: velkd\r\n\r\n", dropped},
-        {"a call cut short", record(cut_short, 200), dropped},
-        {"a record longer than any call", record(call(VELKD_RAW_TO_NORM), 0x7FFFFFFFu), dropped},
+        {"HTTP", Bytes(http.begin(), http.end()), dropped},
+        {"a call cut short", record_mark(200, true) + cut_short, dropped},
+        {"a record too long", record_mark(0x7FFFFFFF, true) + call(VELKD_RAW_TO_NORM), dropped},
         {"a 4096-byte name", name_of(4096), ok},
         {"a 4097-byte name", name_of(4097), refused},
         {"FRU byte 0x1FF", fru_write(0x1FF), refused},
         {"FRU byte 0xFF", fru_write(0xFF), ok},
-        {"reading 0x10000", rec(VELKD_SET_SENSOR_READING, {4, 0x10000}), refused},
-        {"reading 0xFFFF", rec(VELKD_SET_SENSOR_READING, {4, 0xFFFF}), ok},
-        {"poll state 256", rec(VELKD_SET_POLL_STATE, {256}), refused},
-        {"poll state 1", rec(VELKD_SET_POLL_STATE, {1}), ok},
-        {"\"mb_12v\\0x\"", rec(VELKD_GET_SENSOR_ATTR, {8, 0x6d625f31, 0x32760078}), refused},
-        {"\"mb_12v\"", rec(VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760000}), ok},
-        {"non-zero padding", rec(VELKD_GET_SENSOR_ATTR, {6, 0x6d625f31, 0x32760001}), refused},
-        {"a 4 GB name", rec(VELKD_GET_SENSOR_ATTR, {0xFFFFFFF0u, 0x41414141, 0x41414141}), refused},
-        {"a 4 GB sensor id", rec(VELKD_RAW_TO_NORM, {0xFFFFFFFFu, 0x41414141}), refused},
-        {"a write of 4 G bytes", // to "psu0"
-         rec(VELKD_WRITE_FRU_DIRECT, {4, 0x70737530, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 1, 2}), refused},
+        {"reading 0x10000", rec(VELKD_SET_SENSOR_READING, words({4, 0x10000})), refused},
+        {"reading 0xFFFF", rec(VELKD_SET_SENSOR_READING, words({4, 0xFFFF})), ok},
+        {"poll state 256", rec(VELKD_SET_POLL_STATE, words({256})), refused},
+        {"poll state 1", rec(VELKD_SET_POLL_STATE, words({1})), ok},
+        {"\"mb_12v\\0x\"", rec(VELKD_GET_SENSOR_ATTR, words({8, 0x6d625f31, 0x32760078})), refused},
+        {"\"mb_12v\"", rec(VELKD_GET_SENSOR_ATTR, xdr_str("mb_12v")), ok},
+        {"padding 0001", rec(VELKD_GET_SENSOR_ATTR, words({6, 0x6d625f31, 0x32760001})), refused},
+        {"a 4 GB name", rec(VELKD_GET_SENSOR_ATTR, words({0xFFFFFFF0u, 0x41414141, 0})), refused},
+        {"a 4 GB sensor id", rec(VELKD_RAW_TO_NORM, words({0xFFFFFFFFu, 0x41414141})), refused},
+        {"a write of 4 G bytes",
+         rec(VELKD_WRITE_FRU_DIRECT, xdr_str("psu0") + words({0, ~0u, ~0u, 1, 2})), refused},
         {"the null procedure", rec(0), ok},
         {"procedure 30", rec(30), accepted(PROC_UNAVAIL)},
-        {"version 2", record(call(1, {}, VELKD_PROG, 2)), accepted(PROG_MISMATCH)},
-        {"another program", record(call(1, {}, 0x20000004u)), accepted(PROG_UNAVAIL)},
-        {"RPC version 3", record(version_3), {1, 1 /* MSG_DENIED */, 0 /* RPC_MISMATCH */, 2, 2}},
+        {"version 2", one_record(call(1, {}, VELKD_PROG, 2)), accepted(PROG_MISMATCH)},
+        {"another program", one_record(call(1, {}, 0x20000004u)), accepted(PROG_UNAVAIL)},
+        {"RPC version 3", one_record(call(1, {}, VELKD_PROG, VELKD_VERS, 3)),
+         {1, 1 /* MSG_DENIED */, 0 /* RPC_MISMATCH */, 2, 2}},
     };
     int fd = connect_raw();
     for (const auto& c : cases) {
-        send_all(fd, c.bytes);
+        ASSERT_TRUE(vdfe::test::send_bytes(fd, c.bytes)) << c.what;
         EXPECT_EQ(read_reply(fd), c.reply) << c.what;
         if (c.reply.empty()) {
             ::close(fd);
@@ -195,7 +182,7 @@ std::vector<double> seconds_until_closed(const std::vector<int>& fds, Clock::tim
 TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines) {
     DaemonProcess daemon({"--first-byte-timeout-ms", "500", "--read-timeout-ms", "1500"});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
-    const std::string bytes = rec(VELKD_GET_NORM_THRESHOLD, {4});
+    const Bytes bytes = rec(VELKD_GET_NORM_THRESHOLD, words({4}));
     auto opened = Clock::now();
     std::vector<int> idle, trickling;
     for (int i = 0; i < 64; ++i) {
@@ -212,17 +199,14 @@ TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
     });
-    std::atomic<int> failures{0}, calls{0};
-    std::atomic<int32_t> slowest_us{0}; // 32 bits: the target has no 64-bit atomics
+    std::atomic<int> failures{0}, slow{0}, calls{0};
     std::vector<std::thread> clients;
     for (int t = 0; t < 8; ++t) {
         clients.emplace_back([&] {
             while (seconds_since(opened) < 2.5) {
                 auto start = Clock::now();
                 if (!others_are_served()) ++failures;
-                auto us = static_cast<int32_t>(seconds_since(start) * 1e6);
-                for (int32_t was = slowest_us; us > was;)
-                    if (slowest_us.compare_exchange_weak(was, us)) break;
+                if (seconds_since(start) > 1) ++slow;
                 ++calls;
             }
         });
@@ -236,7 +220,7 @@ TEST(Starvation, TricklingAndIdleClientsStarveNoOneAndAreDroppedAtTheirDeadlines
     for (int fd : trickling) ::close(fd);
     EXPECT_EQ(failures.load(), 0);
     EXPECT_GT(calls.load(), 8);
-    EXPECT_LT(slowest_us.load(), 1000000) << "the slowest well-behaved call, in us";
+    EXPECT_EQ(slow.load(), 0) << "well-behaved calls that took over a second";
     // 0.5 s after connecting, 1.5 s after the first byte (plus a generous
     // second for a loaded machine).
     for (double s : idle_closed) EXPECT_TRUE(s >= 0.45 && s < 1.5) << s;
@@ -254,7 +238,7 @@ TEST(Starvation, ConnectionsBeyondACapAreClosedNewestFirst) {
         EXPECT_TRUE(closed_by_daemon(newest)) << cap << daemon.log();
         ::close(newest);
         EXPECT_TRUE(daemon.wait_for_log("refusing a connection of uid 0: 3 open")) << daemon.log();
-        send_all(open[0], rec(VELKD_GET_NORM_THRESHOLD, {4}));
+        ASSERT_TRUE(vdfe::test::send_bytes(open[0], rec(VELKD_GET_NORM_THRESHOLD, words({4}))));
         EXPECT_EQ(read_reply(open[0]), accepted(SUCCESS)) << cap;
         for (int fd : open) ::close(fd);
     }
@@ -267,7 +251,7 @@ TEST(Starvation, ASlowReaderOfALargeReplyIsDroppedAtItsDeadline) {
     DaemonProcess daemon({"--config", wide.write("wide.toml"), "--reply-timeout-ms", "1000"});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
     int fd = connect_raw();
-    send_all(fd, record(call(VELKD_GET_SENSOR_ATTRS)));
+    ASSERT_TRUE(vdfe::test::send_bytes(fd, rec(VELKD_GET_SENSOR_ATTRS)));
     auto asked = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the reply fills the socket
     EXPECT_TRUE(others_are_served());

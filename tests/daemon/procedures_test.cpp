@@ -76,29 +76,6 @@ TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
     EXPECT_EQ(data.byte2 & 4, 0) << "no reading was overridden";
 }
 
-TEST_F(Procedures, ReadingsByNameNumberAndPathAgree) {
-    ASSERT_EQ(velkdirectfe_set_sensor_reading(0, 2, 100), 0);
-    uint16_t reading = 0;
-    float normal = 0;
-    ASSERT_EQ(velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal), 0);
-    EXPECT_EQ(reading, 100);
-    EXPECT_FLOAT_EQ(normal, 50.0f);
-    ASSERT_EQ(velkdirectfe_get_sensor_vals_by_logical_num(0, 2, &reading, &normal), 0);
-    EXPECT_EQ(reading, 100);
-    velkdirectfe_sensor_data_t data{};
-    ASSERT_EQ(velkdirectfe_get_sensor_data_by_logical_num(0, 2, &data), 0);
-    EXPECT_EQ(data.reading, 100);
-    EXPECT_EQ(data.byte1, 0) << "50 C crosses no threshold";
-    EXPECT_EQ(data.byte2, 0x07) << "polled, polling runs, overridden";
-    EXPECT_EQ(data.byte3, 0x01) << "temperature sensor type";
-    EXPECT_EQ(data.word1, 0x0404) << "hysteresis 4 and 4";
-    EXPECT_EQ(data.word2, 1000) << "polling interval";
-    velkdirectfe_sensor_attr_t* sensor = nullptr;
-    ASSERT_EQ(velkdirectfe_get_sensor_attr(0, "/chassis/mb/12v", &sensor), 0);
-    EXPECT_STREQ(sensor->aux_str, "mb_12v");
-    velkdirectfe_free_sensor_attrs(0, 1, sensor);
-}
-
 // All six thresholds and both hystereses set in raw; a reset restores them.
 TEST_F(Procedures, ThresholdsAndHysteresisSetInRawAreReadBackAndResetRestoresThem) {
     pollctrl_thresh_t settings{};
