@@ -93,25 +93,91 @@ TEST(Lifecycle, SavedDataThatIsNotARegularFileOfTheRightSizeIsIgnored) {
     }
 }
 
-TEST(Lifecycle, AStateDirectoryOthersCouldWriteIsRefused) {
+using Args = std::vector<std::string>;
+const std::string kPlatform = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+
+Args state_dir(const char* path, mode_t mode, uid_t owner) {
+    ::mkdir(path, 0700);
+    ::chmod(path, mode);
+    EXPECT_EQ(::chown(path, owner, 0), 0);
+    return {"--state-dir", path};
+}
+
+// Refused at start with exit code 1 and no socket ever bound: description
+// files that do not load (by --check as well; what the reader says of each
+// problem in a file's text is proven in tests/description) and state
+// directories others could write. data_file is a regular file of at most
+// 64 KiB under the description's directory, or an absolute path the FRU allows.
+TEST(Lifecycle, BadDescriptionsAndStateDirectoriesAreRefusedBeforeServing) {
+    ::mkdir("/tmp/conf", 0755);
+    ::mkdir("/tmp/elsewhere", 0755);
+    write_file("conf/ok.bin", "\x01\x02");
+    write_file("conf/big.bin", std::string(65537, 'x'));
+    write_file("elsewhere/secret.bin", "S");
+    ::mkfifo("/tmp/conf/fifo.bin", 0600);
+    ::mkfifo("/tmp/pipe.bin", 0600);
+    ::symlink("/tmp/elsewhere/secret.bin", "/tmp/conf/link.bin");
+    int files = 0;
+    auto config = [&](const std::string& text) -> Args {
+        std::string name = "conf/" + std::to_string(++files) + ".toml";
+        return {"--config", write_file(name, kPlatform + text)};
+    };
+    auto fru = [&](const std::string& data_file, const char* extra = "") {
+        return config("[[fru]]\nname = \"f\"\npath = \"/f\"\ndata_file = \"" + data_file + "\"\n" +
+                      extra);
+    };
+    const char* const outside = "data_file_outside = true\n";
     const struct {
-        mode_t mode;
-        uid_t owner;
-        const char* message;
+        Args args;
+        const char* message; // empty: accepted by --check
     } cases[] = {
-        {0777, 0, "state directory /tmp/state: writable by others (mode 0777)"},
-        {0770, 0, "state directory /tmp/state: writable by its group (mode 0770)"},
-        {0755, 65534, "state directory /tmp/state: owned by uid 65534"},
+        {{"--config", "/tmp/absent.toml"}, "/tmp/absent.toml: cannot open the description file"},
+        {config("colour = 1\n"), ".toml:4:1: platform: unknown key 'colour'"},
+        {fru("ok.bin"), ""},
+        {fru("big.bin"), "data area too large: /tmp/conf/big.bin holds more than 65536 bytes"},
+        {fru("fifo.bin"), "data_file /tmp/conf/fifo.bin is not a regular file"},
+        {fru("link.bin"), "data_file /tmp/conf/link.bin is not under the description's directory"},
+        {fru("../elsewhere/secret.bin"), "is not under the description's directory /tmp/conf"},
+        {fru("/tmp/elsewhere/secret.bin"), "is not under the description's directory /tmp/conf"},
+        {fru("/tmp/elsewhere/secret.bin", outside), ""},
+        {fru("/tmp/pipe.bin", outside), "data_file /tmp/pipe.bin is not a regular file"},
+        {fru("secret.bin", outside), "'data_file' must be an absolute path"},
+        {state_dir("/tmp/s1", 0777, 0), "state directory /tmp/s1: writable by others (mode 0777)"},
+        {state_dir("/tmp/s2", 0770, 0), "directory /tmp/s2: writable by its group (mode 0770)"},
+        {state_dir("/tmp/s3", 0755, 65534), "state directory /tmp/s3: owned by uid 65534"},
     };
     for (const auto& c : cases) {
-        std::filesystem::remove_all("/tmp/state");
-        ::mkdir("/tmp/state", 0700);
-        ::chmod("/tmp/state", c.mode);
-        ASSERT_EQ(::chown("/tmp/state", c.owner, 0), 0);
-        Exit run = run_to_exit({"--state-dir", "/tmp/state"});
-        EXPECT_EQ(run.code, 1);
-        EXPECT_NE(run.log.find(c.message), std::string::npos) << run.log;
+        Args check = c.args;
+        check.push_back("--check");
+        for (const Args& args : {check, c.args}) {
+            if (!*c.message && args.back() != "--check") continue; // it would serve
+            Exit run = run_to_exit(args);
+            EXPECT_EQ(run.code, *c.message ? 1 : 0) << args[1];
+            EXPECT_NE(run.log.find(c.message), std::string::npos) << args[1] << ": " << run.log;
+        }
     }
+    EXPECT_FALSE(exists(VELKD_SOCKET_PATH)) << "no platform may be served";
+}
+
+// --check says what it found, or reads on after a problem: every one is
+// listed, then their count, up to a limit that keeps a hopeless file short.
+TEST(Lifecycle, CheckListsEveryProblem) {
+    Exit good = run_to_exit({"--check"});
+    EXPECT_EQ(good.code, 0) << good.log;
+    EXPECT_EQ(good.out, "ok: (built-in): platform \"Velk V-440 Server\", 5 FRUs, 10 sensors, "
+                        "4 indicators, 7 components, 3 associations, 0 faults\n");
+    std::string text = kPlatform + "colour = 1\n[[component]]\npath = \"/a\"\nkind = -1\n" +
+                       "[[component]]\npath = \"/a\"\n[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
+    Exit run = run_to_exit({"--check", "--config", write_file("bad.toml", text)});
+    EXPECT_EQ(run.code, 1);
+    for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "'kind' is -1",
+                                "duplicate path \"/a\"", "'object' \"ghost\"", "4 problems found"})
+        EXPECT_NE(run.log.find(problem), std::string::npos) << problem << "\n" << run.log;
+    std::string many = kPlatform;
+    for (int i = 0; i < 80; ++i) many += "[[component]]\npath = \"/c\"\nkind = -1\n";
+    Exit flood = run_to_exit({"--check", "--config", write_file("many.toml", many)});
+    EXPECT_EQ(flood.code, 1);
+    EXPECT_NE(flood.log.find("50 problems found (the check stops after 50)"), std::string::npos);
 }
 
 // A platform of one writable FRU, told apart by its model name.

@@ -1,8 +1,10 @@
 // velkd-sim's procedures through the library, a few calls a family: what
-// velkdirect never sends or never shows. What the tool shows of the built-in
+// velkdirect never sends or never shows, and faults on purpose. What the tool shows of the built-in
 // platform is proven in tests/cli, the library's own contract in tests/api.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -150,6 +152,61 @@ TEST(DaemonReadings, HeldWhileNotPolledAndMovingOtherwise) {
     uint16_t held = read();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(read(), held);
+}
+
+std::string failure_pattern() {
+    std::string pattern;
+    for (int i = 0; i < 40; ++i) {
+        uint16_t reading = 0;
+        float normal = 0;
+        int status = velkdirectfe_get_sensor_vals(0, "flaky", &reading, &normal);
+        pattern += status == 0 ? '.' : status == 9 ? 'x' : '?';
+    }
+    return pattern;
+}
+
+// flaky fails half its value reads, in an order its seed fixes, from one start
+// to the next; slow answers late but stalls no one; the platform's names
+// always fail.
+TEST(Faults, SeededFailuresRepeatAndADelayedObjectStallsNoOne) {
+    std::string config =
+        Description()
+            .sensor("flaky", 1, "behaviour = \"constant\", value = 5.0")
+            .sensor("slow", 2, "behaviour = \"constant\", value = 6.0")
+            .add("fault", "object = \"flaky\"\nprocedure = \"get_sens_val\"\nstatus = 9\n"
+                          "failure_rate = 0.5\nseed = 42")
+            .add("fault", "object = \"/s/slow\"\ndelay_ms = 1500")
+            .add("fault", "procedure = 8\nstatus = 11")
+            .write("faulty.toml");
+    std::string first;
+    {
+        DaemonProcess daemon({"--config", config});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        first = failure_pattern();
+        std::atomic<bool> slow_done{false};
+        std::thread slow([&] {
+            uint16_t reading = 0;
+            float normal = 0;
+            EXPECT_EQ(velkdirectfe_get_sensor_vals(0, "slow", &reading, &normal), 0);
+            EXPECT_EQ(reading, 6);
+            slow_done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // it reaches the daemon
+        uint16_t reading = 0;
+        float normal = 0;
+        EXPECT_EQ(velkdirectfe_get_sensor_vals_by_logical_num(0, 1, &reading, &normal), 0)
+            << "the fault names one procedure only";
+        EXPECT_FALSE(slow_done) << "answered while the delayed call still waits";
+        slow.join();
+        velkdirectfe_plat_names_t names{};
+        EXPECT_EQ(velkdirectfe_get_platform_names(0, &names), 11) << "a fault on a whole procedure";
+    }
+    DaemonProcess again({"--config", config});
+    ASSERT_TRUE(again.ready()) << again.log();
+    EXPECT_EQ(failure_pattern(), first);
+    EXPECT_NE(first.find('x'), std::string::npos);
+    EXPECT_NE(first.find('.'), std::string::npos);
+    EXPECT_EQ(first.find('?'), std::string::npos);
 }
 
 } // namespace
