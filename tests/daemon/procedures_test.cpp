@@ -1,6 +1,7 @@
 // velkd-sim's procedures through the library, a few calls a family: what
-// velkdirect never sends or never shows, and faults on purpose. What the tool shows of the built-in
-// platform is proven in tests/cli, the library's own contract in tests/api.
+// velkdirect never sends or never shows, and faults on purpose. What the tool
+// shows of the built-in platform is proven in tests/cli, the library's own
+// contract in tests/api.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -124,23 +125,26 @@ TEST_F(Procedures, ATimedModeReturnsToTheModeBeforeAndAPermanentOneCancelsIt) {
     EXPECT_EQ(mode, 0);
 }
 
+// A sensor's raw reading by name, or minus the status it is refused with.
+int reading_of(const char* sensor) {
+    uint16_t reading = 0;
+    float normal = 0;
+    int status = velkdirectfe_get_sensor_vals(0, sensor, &reading, &normal);
+    return status == 0 ? reading : -status;
+}
+
 // A reading fast enough to see it move between calls, and held once its
 // polling is off.
 TEST(DaemonReadings, HeldWhileNotPolledAndMovingOtherwise) {
     const char* saw = "behaviour = \"ramp\", from = 0.0, to = 250.0, period_s = 0.25";
     DaemonProcess daemon({"--config", Description().sensor("saw", 1, saw).write("fast.toml")});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
-    auto read = [] {
-        uint16_t reading = 0;
-        float normal = 0;
-        EXPECT_EQ(velkdirectfe_get_sensor_vals(0, "saw", &reading, &normal), 0);
-        return reading;
-    };
-    uint16_t first = read();
+    int first = reading_of("saw");
+    ASSERT_GE(first, 0);
     bool moved = false;
     for (int i = 0; i < 200 && !moved; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        moved = read() != first;
+        moved = reading_of("saw") != first;
     }
     EXPECT_TRUE(moved);
     // Once polling has a generation of its own, 0 still disables it: any generation.
@@ -149,18 +153,16 @@ TEST(DaemonReadings, HeldWhileNotPolledAndMovingOtherwise) {
     ASSERT_EQ(velkdirectfe_enable_sensor_polling(0, 1, &word, &generation), 0);
     ASSERT_NE(generation, 0);
     ASSERT_EQ(velkdirectfe_disable_sensor_polling(0, 1, &word, &any), 0);
-    uint16_t held = read();
+    int held = reading_of("saw");
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(read(), held);
+    EXPECT_EQ(reading_of("saw"), held);
 }
 
 std::string failure_pattern() {
     std::string pattern;
     for (int i = 0; i < 40; ++i) {
-        uint16_t reading = 0;
-        float normal = 0;
-        int status = velkdirectfe_get_sensor_vals(0, "flaky", &reading, &normal);
-        pattern += status == 0 ? '.' : status == 9 ? 'x' : '?';
+        int reading = reading_of("flaky");
+        pattern += reading == 5 ? '.' : reading == -9 ? 'x' : '?';
     }
     return pattern;
 }
@@ -185,10 +187,7 @@ TEST(Faults, SeededFailuresRepeatAndADelayedObjectStallsNoOne) {
         first = failure_pattern();
         std::atomic<bool> slow_done{false};
         std::thread slow([&] {
-            uint16_t reading = 0;
-            float normal = 0;
-            EXPECT_EQ(velkdirectfe_get_sensor_vals(0, "slow", &reading, &normal), 0);
-            EXPECT_EQ(reading, 6);
+            EXPECT_EQ(reading_of("slow"), 6);
             slow_done = true;
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // it reaches the daemon
