@@ -6,8 +6,8 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
-#include <signal.h>
 #include <rpc/rpc.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
