@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -25,11 +23,6 @@ bool exists(const char* path) {
     return ::lstat(path, &st) == 0;
 }
 
-int fru_write(const char* fru, uint8_t value) {
-    int32_t result = 0;
-    return velkdirectfe_write_fru_direct(0, fru, 200, 1, &value, &result);
-}
-
 int fru_byte(const char* fru) {
     uint8_t byte = 0;
     uint32_t got = 0;
@@ -37,136 +30,160 @@ int fru_byte(const char* fru) {
     return status == 0 ? byte : -100 - status;
 }
 
-TEST(Lifecycle, StopsCleanlyAndRemovesItsSocket) {
+// Stopped by SIGTERM or SIGINT the daemon exits 0 (so the sanitizers found no
+// leak either) and removes its socket. It takes the path over only from a
+// dead daemon: a live one keeps it, and what is not a socket is left alone.
+TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemonAndRemovesItAtExit) {
     for (int signo : {SIGTERM, SIGINT}) {
-        DaemonProcess daemon;
-        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        {
+            DaemonProcess first;
+            ASSERT_TRUE(first.ready()) << first.log();
+            Exit second = run_to_exit({});
+            EXPECT_EQ(second.code, 4); // the socket path cannot be claimed
+            EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos);
+            EXPECT_EQ(fru_byte("mainboard"), 0xFF) << "the first keeps its socket and serves";
+            first.stop(SIGKILL); // leaves its socket behind
+        }
         ASSERT_TRUE(exists(VELKD_SOCKET_PATH));
-        // Exit code 0 also says the sanitizers found no leak at exit.
-        EXPECT_EQ(daemon.stop(signo), 0) << daemon.log();
-        EXPECT_FALSE(exists(VELKD_SOCKET_PATH));
-    }
-}
-
-// The socket path is taken over only from a dead daemon: a live one keeps it,
-// and anything that is not a socket is left alone.
-TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemon) {
-    {
-        DaemonProcess first;
-        ASSERT_TRUE(first.ready()) << first.log();
-        Exit second = run_to_exit({});
-        EXPECT_EQ(second.code, 4); // the shared table: the socket path cannot be claimed
-        EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos) << second.log;
-        char* strid = nullptr;
-        ASSERT_EQ(velkdirectfe_logical_num_to_strid(0, 1, &strid), 0) << "the first keeps its socket and serves";
-        std::free(strid);
-        first.stop(SIGKILL); // leaves its socket behind
-    }
-    ASSERT_TRUE(exists(VELKD_SOCKET_PATH));
-    {
         DaemonProcess daemon;
         ASSERT_TRUE(daemon.ready()) << daemon.log();
         EXPECT_NE(daemon.log().find("stale socket"), std::string::npos);
-        EXPECT_EQ(daemon.stop(SIGTERM), 0) << daemon.log();
+        EXPECT_EQ(daemon.stop(signo), 0) << daemon.log();
+        EXPECT_FALSE(exists(VELKD_SOCKET_PATH));
     }
     std::ofstream(VELKD_SOCKET_PATH) << "precious";
     Exit run = run_to_exit({});
     EXPECT_EQ(run.code, 4);
     EXPECT_NE(run.log.find("not a socket"), std::string::npos) << run.log;
-    std::ifstream in(VELKD_SOCKET_PATH);
     std::string content;
-    in >> content;
+    std::ifstream(VELKD_SOCKET_PATH) >> content;
     EXPECT_EQ(content, "precious");
     EXPECT_EQ(run_to_exit({"--no-such-option"}).code, 2) << "bad usage is 2 for both tools";
 }
 
-TEST(Lifecycle, FruWriteSurvivesARestartWithAStateDirectory) {
-    {
-        DaemonProcess daemon({"--state-dir", "/tmp/state"});
-        ASSERT_TRUE(daemon.ready()) << daemon.log();
-        ASSERT_EQ(fru_write("psu0", 0x5a), 0);
-        EXPECT_EQ(daemon.stop(SIGTERM), 0);
-    }
-    EXPECT_TRUE(exists("/tmp/state/fru-psu0.bin"));
-    {
-        DaemonProcess daemon({"--state-dir", "/tmp/state"});
-        ASSERT_TRUE(daemon.ready()) << daemon.log();
-        EXPECT_EQ(fru_byte("psu0"), 0x5a);
-        EXPECT_EQ(fru_byte("mainboard"), 0xFF) << "untouched FRUs keep their data";
-    }
-    DaemonProcess without_state;
-    ASSERT_TRUE(without_state.ready());
-    EXPECT_EQ(fru_byte("psu0"), 0xFF) << "the write lives in the state directory only";
-}
-
 // What may stand in a FRU file's place: only a regular file of the data
-// area's size is loaded; everything else is ignored with a warning, and never
-// blocks the start.
+// area's size is loaded; anything else is ignored with a warning and never
+// blocks the start. Leftovers of interrupted writes are removed.
 TEST(Lifecycle, SavedDataThatIsNotARegularFileOfTheRightSizeIsIgnored) {
-    struct Case {
-        const char* what;
-        void (*make)(const char* path);
+    const struct {
         const char* message;
-    };
-    const Case cases[] = {
-        {"short", [](const char* path) { std::ofstream(path) << "short"; }, "5 bytes, its data area has 256"},
-        {"fifo", [](const char* path) { ::mkfifo(path, 0600); }, "not a regular file"},
-        {"symlink", [](const char* path) {
+        void (*make)(const char* path);
+    } cases[] = {
+        {"5 bytes, its data area has 256", [](const char* p) { std::ofstream(p) << "12345"; }},
+        {"not a regular file", [](const char* path) { ::mkfifo(path, 0600); }},
+        {"a symbolic link", [](const char* path) {
              std::ofstream("/tmp/secret") << std::string(256, 'S');
              ::symlink("/tmp/secret", path);
-         }, "a symbolic link"},
+         }},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::filesystem::remove_all("/tmp/state");
         ::mkdir("/tmp/state", 0755);
         c.make("/tmp/state/fru-psu0.bin");
+        std::ofstream("/tmp/state/.fru-psu0.bin.a1B2c3") << "half";
+        std::ofstream("/tmp/state/notes.txt") << "kept";
         DaemonProcess daemon({"--state-dir", "/tmp/state"});
-        ASSERT_TRUE(daemon.ready()) << c.what << ": " << daemon.log();
-        EXPECT_EQ(fru_byte("psu0"), 0xFF) << c.what;
-        EXPECT_NE(daemon.log().find(std::string("ignoring saved data of FRU \"psu0\" in /tmp/state/fru-psu0.bin: ") +
-                                    c.message),
-                  std::string::npos)
-            << daemon.log();
-        EXPECT_EQ(daemon.stop(SIGTERM), 0) << c.what;
+        ASSERT_TRUE(daemon.ready()) << c.message << ": " << daemon.log();
+        EXPECT_EQ(fru_byte("psu0"), 0xFF) << c.message;
+        std::string ignored = "ignoring saved data of FRU \"psu0\" in /tmp/state/fru-psu0.bin: ";
+        EXPECT_NE(daemon.log().find(ignored + c.message), std::string::npos) << daemon.log();
+        EXPECT_FALSE(exists("/tmp/state/.fru-psu0.bin.a1B2c3"));
+        EXPECT_TRUE(exists("/tmp/state/notes.txt"));
+        EXPECT_EQ(daemon.stop(SIGTERM), 0) << c.message;
     }
 }
 
-TEST(Lifecycle, LeftoversOfInterruptedWritesAreRemovedAtStart) {
-    ::mkdir("/tmp/state", 0755);
-    std::ofstream("/tmp/state/.fru-psu0.bin.a1B2c3") << "half";
-    std::ofstream("/tmp/state/notes.txt") << "kept";
-    DaemonProcess daemon({"--state-dir", "/tmp/state"});
-    ASSERT_TRUE(daemon.ready()) << daemon.log();
-    EXPECT_FALSE(exists("/tmp/state/.fru-psu0.bin.a1B2c3"));
-    EXPECT_TRUE(exists("/tmp/state/notes.txt"));
-    EXPECT_NE(daemon.log().find("removed /tmp/state/.fru-psu0.bin.a1B2c3"), std::string::npos) << daemon.log();
+using Args = std::vector<std::string>;
+const std::string kPlatform = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+
+Args state_dir(const char* path, mode_t mode, uid_t owner) {
+    ::mkdir(path, 0700);
+    ::chmod(path, mode);
+    EXPECT_EQ(::chown(path, owner, 0), 0);
+    return {"--state-dir", path};
 }
 
-TEST(Lifecycle, AStateDirectoryOthersCouldWriteIsRefused) {
-    struct Case {
-        mode_t mode;
-        uid_t owner;
-        const char* message;
+// Refused at start with exit code 1 and no socket ever bound: description
+// files that do not load (by --check as well; what the reader says of each
+// problem in a file's text is proven in tests/description) and state
+// directories others could write. data_file is a regular file of at most
+// 64 KiB under the description's directory, or an absolute path the FRU allows.
+TEST(Lifecycle, BadDescriptionsAndStateDirectoriesAreRefusedBeforeServing) {
+    ::mkdir("/tmp/conf", 0755);
+    ::mkdir("/tmp/elsewhere", 0755);
+    write_file("conf/ok.bin", "\x01\x02");
+    write_file("conf/big.bin", std::string(65537, 'x'));
+    write_file("elsewhere/secret.bin", "S");
+    ::mkfifo("/tmp/conf/fifo.bin", 0600);
+    ::mkfifo("/tmp/pipe.bin", 0600);
+    ::symlink("/tmp/elsewhere/secret.bin", "/tmp/conf/link.bin");
+    int files = 0;
+    auto config = [&](const std::string& text) -> Args {
+        std::string name = "conf/" + std::to_string(++files) + ".toml";
+        return {"--config", write_file(name, kPlatform + text)};
     };
-    const Case cases[] = {
-        {0777, 0, "writable by others (mode 0777)"},
-        {0770, 0, "writable by its group (mode 0770)"},
-        {0755, 65534, "owned by uid 65534"},
+    auto fru = [&](const std::string& data_file, const char* extra = "") {
+        return config("[[fru]]\nname = \"f\"\npath = \"/f\"\ndata_file = \"" + data_file + "\"\n" +
+                      extra);
     };
-    for (const Case& c : cases) {
-        std::filesystem::remove_all("/tmp/state");
-        ::mkdir("/tmp/state", 0700);
-        ::chmod("/tmp/state", c.mode);
-        ASSERT_EQ(::chown("/tmp/state", c.owner, 0), 0);
-        Exit run = run_to_exit({"--state-dir", "/tmp/state"});
-        EXPECT_EQ(run.code, 1);
-        EXPECT_NE(run.log.find(std::string("state directory /tmp/state: ") + c.message), std::string::npos) << run.log;
+    const char* const outside = "data_file_outside = true\n";
+    const struct {
+        Args args;
+        const char* message; // empty: accepted by --check
+    } cases[] = {
+        {{"--config", "/tmp/absent.toml"}, "/tmp/absent.toml: cannot open the description file"},
+        {config("colour = 1\n"), ".toml:4:1: platform: unknown key 'colour'"},
+        {fru("ok.bin"), ""},
+        {fru("big.bin"), "data area too large: /tmp/conf/big.bin holds more than 65536 bytes"},
+        {fru("fifo.bin"), "data_file /tmp/conf/fifo.bin is not a regular file"},
+        {fru("link.bin"), "data_file /tmp/conf/link.bin is not under the description's directory"},
+        {fru("../elsewhere/secret.bin"), "is not under the description's directory /tmp/conf"},
+        {fru("/tmp/elsewhere/secret.bin"), "is not under the description's directory /tmp/conf"},
+        {fru("/tmp/elsewhere/secret.bin", outside), ""},
+        {fru("/tmp/pipe.bin", outside), "data_file /tmp/pipe.bin is not a regular file"},
+        {fru("secret.bin", outside), "'data_file' must be an absolute path"},
+        {state_dir("/tmp/s1", 0777, 0), "state directory /tmp/s1: writable by others (mode 0777)"},
+        {state_dir("/tmp/s2", 0770, 0), "directory /tmp/s2: writable by its group (mode 0770)"},
+        {state_dir("/tmp/s3", 0755, 65534), "state directory /tmp/s3: owned by uid 65534"},
+    };
+    for (const auto& c : cases) {
+        Args check = c.args;
+        check.push_back("--check");
+        for (const Args& args : {check, c.args}) {
+            if (!*c.message && args.back() != "--check") continue; // it would serve
+            Exit run = run_to_exit(args);
+            EXPECT_EQ(run.code, *c.message ? 1 : 0) << args[1];
+            EXPECT_NE(run.log.find(c.message), std::string::npos) << args[1] << ": " << run.log;
+        }
     }
+    EXPECT_FALSE(exists(VELKD_SOCKET_PATH)) << "no platform may be served";
+}
+
+// --check says what it found, or reads on after a problem: every one is
+// listed, then their count, up to a limit that keeps a hopeless file short.
+TEST(Lifecycle, CheckListsEveryProblem) {
+    Exit good = run_to_exit({"--check"});
+    EXPECT_EQ(good.code, 0) << good.log;
+    EXPECT_EQ(good.out, "ok: (built-in): platform \"Velk V-440 Server\", 5 FRUs, 10 sensors, "
+                        "4 indicators, 7 components, 3 associations, 0 faults\n");
+    std::string text = kPlatform + "colour = 1\n[[component]]\npath = \"/a\"\nkind = -1\n" +
+                       "[[component]]\npath = \"/a\"\n[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
+    Exit run = run_to_exit({"--check", "--config", write_file("bad.toml", text)});
+    EXPECT_EQ(run.code, 1);
+    for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "'kind' is -1",
+                                "duplicate path \"/a\"", "'object' \"ghost\"", "4 problems found"})
+        EXPECT_NE(run.log.find(problem), std::string::npos) << problem << "\n" << run.log;
+    std::string many = kPlatform;
+    for (int i = 0; i < 80; ++i) many += "[[component]]\npath = \"/c\"\nkind = -1\n";
+    Exit flood = run_to_exit({"--check", "--config", write_file("many.toml", many)});
+    EXPECT_EQ(flood.code, 1);
+    EXPECT_NE(flood.log.find("50 problems found (the check stops after 50)"), std::string::npos);
 }
 
 // A platform of one writable FRU, told apart by its model name.
 Description small_platform(const std::string& model) {
-    return Description(model).add("fru", "name = \"eeprom\"\npath = \"/eeprom\"\nsize = 256\nwritable = true");
+    const char* fru = "name = \"eeprom\"\npath = \"/eeprom\"\nsize = 256\nwritable = true";
+    return Description(model).add("fru", fru);
 }
 
 std::string model_name() {
@@ -178,26 +195,34 @@ std::string model_name() {
     return model;
 }
 
+// A FRU write is saved in the state directory and loaded again on a reload
+// and at the next start.
 TEST(Lifecycle, SighupReloadsAGoodFileAndKeepsThePlatformOnABadOne) {
     std::string config = small_platform("one").write("platform.toml");
+    {
+        DaemonProcess daemon({"--config", config, "--state-dir", "/tmp/state"});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        ASSERT_EQ(model_name(), "one");
+        uint8_t seven = 7;
+        int32_t result = 0;
+        ASSERT_EQ(velkdirectfe_write_fru_direct(0, "eeprom", 200, 1, &seven, &result), 0);
+        small_platform("two").write("platform.toml");
+        daemon.signal(SIGHUP);
+        ASSERT_TRUE(daemon.wait_for_log("reloaded")) << daemon.log();
+        EXPECT_EQ(model_name(), "two");
+        EXPECT_EQ(fru_byte("eeprom"), 7);
+        small_platform("three").add("sensor", "id = 5").write("platform.toml");
+        daemon.signal(SIGHUP);
+        ASSERT_TRUE(daemon.wait_for_log("reload refused"));
+        std::string refused = "platform.toml:10:6: sensor #1: 'id' must be a string";
+        EXPECT_NE(daemon.log().find(refused), std::string::npos) << daemon.log();
+        EXPECT_EQ(model_name(), "two");
+        EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    }
+    small_platform("four").write("platform.toml");
     DaemonProcess daemon({"--config", config, "--state-dir", "/tmp/state"});
     ASSERT_TRUE(daemon.ready()) << daemon.log();
-    ASSERT_EQ(model_name(), "one");
-    ASSERT_EQ(fru_write("eeprom", 7), 0);
-
-    small_platform("two").write("platform.toml");
-    daemon.signal(SIGHUP);
-    ASSERT_TRUE(daemon.wait_for_log("reloaded")) << daemon.log();
-    EXPECT_EQ(model_name(), "two");
-    EXPECT_EQ(fru_byte("eeprom"), 7) << "saved FRU data is loaded again";
-
-    small_platform("three").add("sensor", "id = 5").write("platform.toml");
-    daemon.signal(SIGHUP);
-    ASSERT_TRUE(daemon.wait_for_log("reload refused"));
-    EXPECT_NE(daemon.log().find("platform.toml:10:6: sensor #1: 'id' must be a string"), std::string::npos)
-        << daemon.log();
-    EXPECT_EQ(model_name(), "two");
-    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_EQ(fru_byte("eeprom"), 7);
 }
 
 } // namespace
