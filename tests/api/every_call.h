@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "test_daemon.h"
 #include "velkdirectfe.h"
@@ -23,20 +24,15 @@ protected:
 // Every output any call writes; filled with a pattern before each call, so
 // that a write on a failure path, or past an output, shows.
 struct Out {
-    uint32_t count;
+    uint32_t count, word, length;
     void* list;
-    uint16_t reading;
-    float value;
-    velkdirectfe_sensor_data_t data;
-    float six[7];
-    uint32_t word;
-    uint16_t poll_short;
-    int32_t mode;
-    uint8_t raw[3];
-    velkdirectfe_plat_names_t names;
-    uint8_t buffer[8];
-    uint32_t length;
     char* strid;
+    uint16_t reading, poll_short;
+    float value, six[7];
+    int32_t mode;
+    uint8_t raw[3], buffer[8];
+    velkdirectfe_sensor_data_t data;
+    velkdirectfe_plat_names_t names;
 };
 template <typename T>
 T** as(void*& list) { return reinterpret_cast<T**>(&list); }
@@ -70,12 +66,10 @@ inline const wire::BlockLayout& layout_of(Ind*) { return wire::kIndicatorLayout;
 inline const wire::BlockLayout& layout_of(Fru*) { return wire::kFruLayout; }
 inline const wire::BlockLayout& layout_of(Comp*) { return wire::kComponentLayout; }
 
-// A call answered with three records of a kind, with patterned blocks and
-// two properties of one name, the first with an empty value; the second
-// record's strings are empty, and its empty third string is no string. A
-// query of one record hands over the first, a list all three. The block's
-// data runs land where the kind's layout says (itself proven byte by byte in
-// tests/wire).
+// A call answered with three records of a kind: patterned blocks, whose data
+// runs land where the kind's layout (proven in tests/wire) says, and two
+// properties of one name; the second record's strings are empty, and its empty
+// third string is no string. A query of one hands over the first, a list all.
 template <typename Res, typename Record>
 Call records(const char* name, uint32_t procedure, std::function<int(Out&)> run, Bytes arguments,
              bool_t (*routine)(XDR*, Res*), int (*free_records)(int, uint32_t, Record*),
@@ -127,14 +121,10 @@ inline const Bytes kSensorData = words({0, 0xABCD, bits(21.5f), 0x80, 0xFF, 0x01
                                         0xFEDC, bits(1), bits(2), bits(3), bits(4), bits(5),
                                         bits(6)});
 inline void expect_sensor_data(Out& o, const Out&) {
-    EXPECT_EQ(o.data.reading, 0xABCD);
-    EXPECT_EQ(o.data.normal_value, 21.5f);
-    EXPECT_EQ(o.data.byte1, 128); // widened without sign
-    EXPECT_EQ(o.data.byte2, 255);
-    EXPECT_EQ(o.data.byte3, 1);
-    EXPECT_EQ(o.data.word1, 0x1234);
-    EXPECT_EQ(o.data.word2, 0xFEDC);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(o.data.thresholds[i], float(i + 1));
+    const auto& d = o.data; // bytes widened without sign
+    EXPECT_EQ(std::tie(d.reading, d.normal_value, d.byte1, d.byte2, d.byte3, d.word1, d.word2),
+              std::make_tuple(0xABCD, 21.5f, 128, 255, 1, 0x1234, 0xFEDC));
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(d.thresholds[i], float(i + 1));
 }
 inline void expect_reading(Out& o, const Out&) {
     EXPECT_EQ(o.reading, 0xFFFF);
@@ -275,22 +265,18 @@ inline const std::vector<Call> kCalls = {
      words({0, 3, 0x25, 0xFF, 0xA0A0A0A0, 4, 2, 1, 0xFF, 2, 0x80, 0x26, 1, 1, 1, 3, 5, 6, 7, 8, 9,
             10, 0x27, 2, 2, 0, 0}),
      [](Out& o, const Out&) {
-         auto* assocs = static_cast<Assoc*>(o.list);
+         auto* a = static_cast<Assoc*>(o.list);
          ASSERT_EQ(o.count, 3u);
-         EXPECT_EQ(assocs[0].key0, 0x25);
-         EXPECT_EQ(assocs[0].key1, 255);
-         EXPECT_EQ(assocs[0].reserved, 0);
-         EXPECT_EQ(assocs[0].assoc_word, 0xA0A0A0A0u);
-         ASSERT_EQ(assocs[0].member_count, 4u);
-         EXPECT_EQ(assocs[0].members[0].key0, 1u);
-         EXPECT_EQ(assocs[0].members[0].key1, 255u);
-         EXPECT_EQ(assocs[0].members[1].key1, 128u);
-         EXPECT_EQ(assocs[0].members[2].key0, 0u);
-         EXPECT_EQ(assocs[0].members[3].key1, 0u);
-         ASSERT_EQ(assocs[1].member_count, 1u);
-         EXPECT_EQ(assocs[1].members[0].key0, 5u);
-         EXPECT_NE(assocs[2].members, nullptr);
-         EXPECT_EQ(velkdirectfe_free_entity_associations(0, 3, assocs), 0);
+         EXPECT_EQ(std::tie(a[0].key0, a[0].key1, a[0].reserved, a[0].assoc_word),
+                   std::make_tuple(0x25, 255, 0, 0xA0A0A0A0u));
+         ASSERT_EQ(a[0].member_count, 4u);
+         const auto* m = a[0].members;
+         EXPECT_EQ(std::tie(m[0].key0, m[0].key1, m[1].key1, m[2].key0, m[3].key1),
+                   std::make_tuple(1u, 255u, 128u, 0u, 0u));
+         ASSERT_EQ(a[1].member_count, 1u);
+         EXPECT_EQ(a[1].members[0].key0, 5u);
+         EXPECT_NE(a[2].members, nullptr);
+         EXPECT_EQ(velkdirectfe_free_entity_associations(0, 3, a), 0);
      },
      3},
     // a member count too large to allocate: the count is stored, no array
