@@ -28,7 +28,6 @@ TEST_F(ApiTest, SixteenThreadsGetCorrectAnswers) {
     daemon.reply(20, xdr_sensor_name_res, sensor_name_res{0, id});
     daemon.reply(9, xdr_sensor_reading_res, sensor_reading_res{0, {4200, 70.0f}});
     daemon.reply_status(18, 0);
-
     constexpr int kThreads = 16, kRounds = 50; // 4 calls a round: 3200 calls
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;

@@ -91,17 +91,14 @@ TEST(CallFrame, CallBytesAreThoseOfLibtirpcsStreamClient) {
     std::vector<CallRecord> seen;
     std::mutex seen_mutex;
     RawServer server([&](int fd, const CallRecord& call) {
-        {
-            std::lock_guard lock(seen_mutex);
-            seen.push_back(call);
-        }
+        std::lock_guard lock(seen_mutex);
+        seen.push_back(call);
         send_bytes(fd, one_record(success_reply_head(call.xid) + words({0, 20000})));
     });
     std::vector<uint8_t> data(20000, 0x5A); // beyond one libtirpc fragment and the stack buffer
     int32_t written = 0;
     ASSERT_EQ(velkdirectfe_write_fru_direct(0, "mainboard", 4, 20000, data.data(), &written), 0);
     EXPECT_EQ(written, 20000);
-
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
@@ -116,7 +113,6 @@ TEST(CallFrame, CallBytesAreThoseOfLibtirpcsStreamClient) {
     clnt_freeres(client, vdfe::wire::xdr_routine(xdr_fru_write_res), (char*)&result);
     clnt_control(client, CLSET_FD_CLOSE, nullptr);
     clnt_destroy(client);
-
     std::lock_guard lock(seen_mutex);
     ASSERT_EQ(seen.size(), 2u);
     Bytes ours = seen[0].body, theirs = seen[1].body;

@@ -67,7 +67,7 @@ void expect_fields(const BlockLayout& layout, std::initializer_list<Field> field
 TEST(AttributeRecords, SensorRecordIsBlockStringsAndCountedProperties) {
     velkfe_sensor_attr rec{};
     Bytes block = patterned(rec.block, 0x80);
-    ASSERT_EQ(block.size(), 608u);
+    ASSERT_EQ(block.size(), 608u); // a word for each of the 152 bytes
     char path[] = "/sys/t1", id[] = "temp1", opt[] = "", n1[] = "unit", v1[] = "C";
     prop_node props[] = {{n1, v1}};
     rec.path = path;
@@ -77,15 +77,7 @@ TEST(AttributeRecords, SensorRecordIsBlockStringsAndCountedProperties) {
     rec.props = props;
     Bytes expected = block + xdr_str("/sys/t1") + xdr_str("temp1") + words({0, 1}) +
                      xdr_str("unit") + xdr_str("C");
-    expect_round_trip(xdr_velkfe_sensor_attr, rec, expected);
-    velkfe_sensor_attr decoded;
-    ASSERT_TRUE(decode(xdr_velkfe_sensor_attr, expected, &decoded));
-    EXPECT_EQ(0, std::memcmp(decoded.block, rec.block, sizeof rec.block));
-    EXPECT_STREQ(decoded.aux_str, "temp1");
-    EXPECT_STREQ(decoded.opt_str, "");
-    ASSERT_EQ(decoded.prop_count, 1u);
-    EXPECT_STREQ(decoded.props[0].value, "C");
-    free_decoded(xdr_velkfe_sensor_attr, &decoded);
+    expect_round_trip(xdr_velkfe_sensor_attr, rec, expected); // the way back proves the decoding
 }
 
 // One vector a line: the other records, and what only the daemon's side encodes.
