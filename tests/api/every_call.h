@@ -48,7 +48,7 @@ struct Call {
     uint32_t procedure;
     std::function<int(Out&)> run;
     Bytes arguments;
-    Bytes reply = {}; // an answer (none: proven elsewhere)
+    Bytes reply; // an answer
     std::function<void(Out&, const Out&)> check = {}; // what it delivered (and releases it)
     uint32_t records = 0; // of the reply: 1 for a query of one record, else a list (0: no records)
     int result = 0;       // of the reply
