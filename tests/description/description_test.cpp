@@ -6,29 +6,18 @@
 #include <limits>
 #include <string>
 
+#include "description_file.h"
 #include "description_loader.h"
 #include "description_writer.h"
 
 namespace velkd {
 namespace {
 
-const std::string P = "[platform]\nname = \"p\"\nmodel = \"m\"\n";
+const std::string P = test::Description().text(); // [platform] only
 
-const char* const kSensor = R"(
-[[sensor]]
-id = "{id}"
-number = {number}
-path = "/s/{id}"
-conversion = { m = 1.0, b = 0.0 }
-thresholds = { lnr = 0.0, lcr = 1.0, lnc = 2.0, unc = 3.0, ucr = 4.0, unr = 5.0 }
-reading = { behaviour = "constant", value = 1.0 }
-)";
-
+// One sensor's table, as the shared builder writes it.
 std::string sensor(const std::string& id, int number) {
-    std::string text = kSensor;
-    for (std::string::size_type at; (at = text.find("{id}")) != std::string::npos;) text.replace(at, 4, id);
-    text.replace(text.find("{number}"), 8, std::to_string(number));
-    return text;
+    return test::Description().sensor(id, number).text().substr(P.size());
 }
 
 std::string with(std::string text, const std::string& from, const std::string& to) {
@@ -69,34 +58,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<BadFile>{
         {"syntax", P + "[[sensor]\n", "4:10: Error while parsing table header"},
         {"unknown_top", P + "colour = \"red\"\n", "4:1: platform: unknown key 'colour'"},
-        {"unknown_field", S1 + "unit = \"C\"\n", "12:1: sensor \"a\": unknown key 'unit'"},
+        {"unknown_field", S1 + "unit = \"C\"\n", "11:1: sensor \"a\": unknown key 'unit'"},
         {"unknown_nested", S1 + "[sensor.hysteresis]\nup = 1\n",
-            "13:1: sensor \"a\": hysteresis: unknown key 'up'"},
+            "12:1: sensor \"a\": hysteresis: unknown key 'up'"},
         {"duplicate_id", S1 + sensor("a", 2),
-            "13:1: sensor \"a\": duplicate sensor id \"a\" (first used by sensor \"a\")"},
+            "11:1: sensor \"a\": duplicate sensor id \"a\" (first used by sensor \"a\")"},
         {"duplicate_number", S1 + sensor("b", 1),
-            "13:1: sensor \"b\": duplicate logical number 1 (first used by sensor \"a\")"},
+            "11:1: sensor \"b\": duplicate logical number 1 (first used by sensor \"a\")"},
         {"duplicate_path", P + "[[component]]\npath = \"/x\"\n[[fru]]\nname = \"f\"\npath = \"/x\"\n",
             "4:1: component \"/x\": duplicate path \"/x\" (first used by fru \"f\")"},
         {"wrong_type", F + "writable = \"yes\"\n",
             "7:12: fru \"f\": 'writable' must be true or false, not a string"},
         {"wrong_type_number", S1 + "poll_interval_ms = 1.5\n",
-            "12:20: sensor \"a\": 'poll_interval_ms' must be an integer, not a float"},
+            "11:20: sensor \"a\": 'poll_interval_ms' must be an integer, not a float"},
         {"out_of_range", P + "[[indicator]]\nname = \"i\"\npath = \"/i\"\nmodes = [0, 300]\n",
             "7:13: indicator \"i\": 'modes' is 300, must be 0 to 255"},
         {"missing_key", P + "[[fru]]\npath = \"/f\"\n", "4:1: fru #1: missing key 'name'"},
         {"data_too_large", P + "[[fru]]\nname = \"big\"\npath = \"/big\"\nsize = 65537\n",
             "7:8: fru \"big\": data area too large: size 65537 bytes, at most 65536"},
         {"thresholds_out_of_order", S1 + with(sensor("b", 2), "ucr = 4.0", "ucr = 2.5"),
-            "18:14: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
+            "16:14: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
         {"nan_reading", P + with(sensor("a", 1), "value = 1.0", "value = nan"),
-            "11:45: sensor \"a\": reading: 'value' must be a finite number within a float's range"},
+            "10:45: sensor \"a\": reading: 'value' must be a finite number within a float's range"},
         {"inf_threshold", P + with(sensor("a", 1), "unc = 3.0", "unc = inf"),
-            "10:55: sensor \"a\": thresholds: 'unc' must be a finite number within a float's range"},
+            "9:55: sensor \"a\": thresholds: 'unc' must be a finite number within a float's range"},
         {"beyond_float", P + with(sensor("a", 1), "m = 1.0", "m = 1e300"),
-            "9:20: sensor \"a\": conversion: 'm' must be a finite number within a float's range"},
+            "8:20: sensor \"a\": conversion: 'm' must be a finite number within a float's range"},
         {"nul_in_name", P + sensor("a\\u0000b", 1),
-            "6:6: sensor #1: 'id' must not contain a NUL character"},
+            "5:6: sensor #1: 'id' must not contain a NUL character"},
         {"long_string", with(P, "\"p\"", "\"" + std::string(4097, 'p') + "\""),
             "2:8: platform: 'name' is 4097 bytes long, at most 4096"},
         {"too_many_objects", many("component", 10001, ""),
