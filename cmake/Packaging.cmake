@@ -56,11 +56,11 @@ created on install, may use the daemon's socket.")
 # tools' postinst. Files shipped in every package: copyright and changelog.
 set(deb_dir ${PROJECT_BINARY_DIR}/debian)
 string(TIMESTAMP VELKDIRECTFE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC) # honours SOURCE_DATE_EPOCH
-file(STRINGS ${PROJECT_SOURCE_DIR}/tests/exported_symbols.txt exported REGEX "^[a-z]")
+include(${PROJECT_SOURCE_DIR}/tests/check_exports.cmake) # VDFE_PUBLIC_FUNCTIONS
 set(symbols "libvelkdirectfe.so.${PROJECT_VERSION_MAJOR} ${CPACK_DEBIAN_LIB_PACKAGE_NAME} #MINVER#\n")
 string(APPEND symbols "* Build-Depends-Package: libvelkdirectfe-dev\n")
 string(APPEND symbols " VELKDIRECTFE_${PROJECT_VERSION_MAJOR}@VELKDIRECTFE_${PROJECT_VERSION_MAJOR} 1.0.0\n")
-foreach(symbol ${exported})
+foreach(symbol ${VDFE_PUBLIC_FUNCTIONS})
   string(APPEND symbols " ${symbol}@VELKDIRECTFE_${PROJECT_VERSION_MAJOR} 1.0.0\n")
 endforeach()
 file(WRITE ${deb_dir}/lib/symbols "${symbols}")

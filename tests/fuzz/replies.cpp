@@ -25,8 +25,7 @@ bool code(void* bytes, size_t size, xdr_op op, bool_t (*routine)(XDR*, Res*), Re
 template <typename Res>
 void decode(const uint8_t* data, size_t size, bool_t (*routine)(XDR*, Res*)) {
     xdrproc_t free_routine = vdfe::wire::xdr_routine(routine);
-    Res result{};
-    // Failed or not, the result is released.
+    Res result{}; // failed or not, released at the end
     if (code(const_cast<uint8_t*>(data), size, XDR_DECODE, routine, &result)) {
         size_t encoded = xdr_sizeof(free_routine, &result);
         std::vector<char> once(encoded), twice(encoded);

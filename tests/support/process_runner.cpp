@@ -8,7 +8,7 @@
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace vdfe::test {
@@ -18,9 +18,7 @@ std::atomic<int> g_runs{0};
 
 std::string slurp(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 } // namespace
@@ -79,16 +77,10 @@ std::string Process::err() const { return slurp(err_file_); }
 Result run_program(const std::string& program, const std::vector<std::string>& args,
                    std::chrono::milliseconds limit) {
     Process child(program, args);
-    Result run;
-    if (!child.started()) {
-        run.err = "cannot start " + program;
-        return run;
-    }
-    run.code = child.wait(limit);
-    if (run.code == -2) run.code = child.stop(SIGKILL);
-    run.out = child.out();
-    run.err = child.err();
-    return run;
+    if (!child.started()) return {-1, "", "cannot start " + program};
+    int code = child.wait(limit);
+    if (code == -2) code = child.stop(SIGKILL);
+    return {code, child.out(), child.err()};
 }
 
 } // namespace vdfe::test

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,14 +30,12 @@ uint32_t word_at(const Bytes& bytes, size_t index) {
     return ntohl(word);
 }
 
-// The call's arguments: what follows its header and both authenticators.
+// The call's arguments: what follows its header (xid, CALL, RPC version,
+// program, version, procedure) and both authenticators (flavour, length, body).
 Bytes arguments_of(const Bytes& body) {
-    size_t at = 24; // xid, CALL, RPC version, program, version, procedure
-    for (int auth = 0; auth < 2 && at + 8 <= body.size(); ++auth) {
-        uint32_t length;
-        std::memcpy(&length, &body[at + 4], 4);
-        at += 8 + (ntohl(length) + 3) / 4 * 4;
-    }
+    size_t at = 24;
+    for (int auth = 0; auth < 2 && at + 8 <= body.size(); ++auth)
+        at += 8 + (word_at(body, at / 4 + 1) + 3) / 4 * 4;
     return at < body.size() ? Bytes(body.begin() + long(at), body.end()) : Bytes{};
 }
 
@@ -131,16 +130,13 @@ RawServer::~RawServer() {
     unlink(VELKD_SOCKET_PATH);
 }
 
+// Without a delay the socket is bound before the constructor returns.
 TestDaemon::TestDaemon(std::chrono::milliseconds start_delay) {
-    auto start = [this] { server_ = std::make_unique<RawServer>([this](int fd, const CallRecord& call) { answer(fd, call); }); };
-    if (start_delay.count() == 0) {
-        start();
-        return;
-    }
-    starter_ = std::thread([start, start_delay] {
+    starter_ = std::thread([this, start_delay] {
         std::this_thread::sleep_for(start_delay);
-        start();
+        server_ = std::make_unique<RawServer>([this](int fd, const CallRecord& call) { answer(fd, call); });
     });
+    if (start_delay.count() == 0) starter_.join();
 }
 
 TestDaemon::~TestDaemon() {
@@ -172,14 +168,11 @@ void TestDaemon::answer(int fd, const CallRecord& call) {
         calls_.push_back({call.procedure, arguments_of(call.body)});
         if (auto it = scripts_.find(call.procedure); it != scripts_.end()) script = it->second;
     }
-    // An accepted reply: xid, REPLY, MSG_ACCEPTED, a null verifier, then
-    // SUCCESS and the result, or PROC_UNAVAIL (3) or GARBAGE_ARGS (4).
-    switch (script.behaviour) {
-    case Behaviour::reply: send_bytes(fd, fragmented(success_reply_head(call.xid) + script.result)); break;
-    case Behaviour::no_procedure: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 3}))); break;
-    case Behaviour::garbage_args: send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, 4}))); break;
-    case Behaviour::hang_up: break; // the server closes the connection
-    }
+    // An accepted reply: SUCCESS (0) and the result, PROC_UNAVAIL (3) or
+    // GARBAGE_ARGS (4). On hang_up the server closes the connection.
+    if (script.behaviour == Behaviour::hang_up) return;
+    uint32_t state = std::array{0u, 3u, 4u}[static_cast<size_t>(script.behaviour)]; // Behaviour's order
+    send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, state}) + (state == 0 ? script.result : Bytes{})));
 }
 
 } // namespace vdfe::test

@@ -26,18 +26,12 @@ Bytes xdr_str(const char* text) {
 }
 
 Bytes encode_with(xdrproc_t routine, const void* value) {
-    for (size_t size = 4096;; size *= 4) {
-        Bytes buffer(size);
-        XDR xdrs;
-        xdrmem_create(&xdrs, reinterpret_cast<char*>(buffer.data()), static_cast<u_int>(size), XDR_ENCODE);
-        if (routine(&xdrs, const_cast<void*>(value))) {
-            buffer.resize(xdr_getpos(&xdrs));
-            xdr_destroy(&xdrs);
-            return buffer;
-        }
-        xdr_destroy(&xdrs);
-        if (size > (64u << 20)) return {};
-    }
+    Bytes buffer(xdr_sizeof(routine, const_cast<void*>(value)));
+    XDR xdrs;
+    xdrmem_create(&xdrs, reinterpret_cast<char*>(buffer.data()), static_cast<u_int>(buffer.size()), XDR_ENCODE);
+    bool ok = routine(&xdrs, const_cast<void*>(value)) && xdr_getpos(&xdrs) == buffer.size();
+    xdr_destroy(&xdrs);
+    return ok ? buffer : Bytes{};
 }
 
 bool decode_with(xdrproc_t routine, const Bytes& bytes, void* value) {

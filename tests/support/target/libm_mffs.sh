@@ -4,14 +4,11 @@
 #   libm_mffs.sh OUTPUT
 #
 # glibc's libm switches the rounding mode with mffscrn(i), a POWER9
-# instruction chosen because older processors execute it as a plain mffs
-# (the extra fields sit in bits they ignore), and glibc handles both results.
-# qemu 7.2 decodes it only for ISA 3.0 CPU models, and none of its 32-bit
-# PowerPC models is one (`qemu-ppc -cpu help`: 7400, e500mc, 750... all raise
-# SIGILL), so sin() in velkd-sim dies under qemu-ppc. The copy does what the
-# pre-POWER9 hardware of this target does anyway; the emulator's library path
-# puts it ahead of the real one. Nothing else in the target's glibc or
-# libstdc++ uses these instructions.
+# instruction that older processors execute as a plain mffs (glibc handles
+# both results). qemu 7.2 decodes it only for ISA 3.0 CPU models, none of them
+# 32-bit, so sin() in velkd-sim dies of SIGILL under qemu-ppc. The copy does
+# what this target's pre-POWER9 hardware does anyway; the emulator's library
+# path puts it first. Nothing else in glibc or libstdc++ uses them.
 set -euo pipefail
 export LC_ALL=C
 output=$1

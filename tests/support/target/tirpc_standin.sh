@@ -1,23 +1,18 @@
 #!/usr/bin/env bash
 # TEST-ONLY, NEVER SHIPPED. Builds a stand-in libtirpc.so.3 for
-# powerpc-linux-gnu, so that the test suite can run on the 32-bit big-endian
-# target under qemu-user (scripts/target-test.sh):
+# powerpc-linux-gnu, for the test run under qemu-user (scripts/target-test.sh):
 #   tirpc_standin.sh LIBDIR
 #
-# Debian 12 has no powerpc build of libtirpc. The stand-in exports libtirpc's
-# function names with libtirpc's symbol versions (taken from the host's
-# libtirpc.so.3, the same Debian version as the headers we compile against)
-# and forwards each call to the Sun RPC that the powerpc glibc still carries
-# as compatibility symbols (clntunix_create@GLIBC_2.1, xdr_int@GLIBC_2.0...).
-# tirpc_standin_extra.c adds the null verifier, a data symbol. Programs
-# linked against it record libtirpc.so.3 / TIRPC_0.3.0 as with the real
-# library. The TI-RPC-only interface (netconfig, rpcb_*, clnt_tli_create,
-# GSS) and the data symbols svc_pollfd / svc_max_pollfd / svc_fdset are
-# absent. It exists to run tests, never to ship with anything.
+# Debian 12 has no powerpc libtirpc. The stand-in exports libtirpc's function
+# names with its symbol versions (from the host's libtirpc.so.3, the version
+# of the headers we compile against) and forwards each call to the Sun RPC
+# the powerpc glibc still carries as compatibility symbols
+# (clntunix_create@GLIBC_2.1...), plus the null verifier _null_auth. Absent:
+# the TI-RPC-only interface (netconfig, rpcb_*, clnt_tli_create, GSS) and the
+# data symbols svc_pollfd / svc_max_pollfd / svc_fdset.
 set -euo pipefail
 export LC_ALL=C
 libdir=$1
-here=$(cd "$(dirname "$0")" && pwd)
 triple=powerpc-linux-gnu
 glibc=/usr/$triple/lib/libc.so.6
 host_tirpc=/usr/lib/x86_64-linux-gnu/libtirpc.so.3
@@ -59,6 +54,7 @@ fi
   # On ppc32 every argument of these functions is a word (aggregates go by
   # pointer), there are at most 10 and the result comes back in r3: passing
   # ten words through forwards any of them exactly.
+  echo 'struct { int flavor; void *base; unsigned length; } _null_auth; /* the null verifier */'
   awk '{ printf "extern long glibc_%s(ARGS); __asm__(\".symver glibc_%s,%s@%s\");\nlong %s(ARGS) { return glibc_%s(PASS); }\n", $1, $1, $3, $4, $1, $1 }' \
     "$work/forward"
 } >"$work/forward.c"
@@ -75,6 +71,6 @@ awk '{ nodes[$2] = nodes[$2] "    " $1 ";\n" }
 
 mkdir -p "$libdir"
 $triple-gcc -O2 -fPIC -shared -Wl,-soname,libtirpc.so.3 -Wl,--version-script="$work/standin.map" -Wl,--no-undefined \
-  -o "$libdir/libtirpc.so.3" "$work/forward.c" "$here/tirpc_standin_extra.c"
+  -o "$libdir/libtirpc.so.3" "$work/forward.c"
 ln -sfn libtirpc.so.3 "$libdir/libtirpc.so"
 echo "stand-in libtirpc.so.3: $count functions forwarded to glibc's Sun RPC"
