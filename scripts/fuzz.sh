@@ -3,7 +3,8 @@
 # seconds (default 60): scripts/fuzz.sh [seconds-per-target] [target...]
 # Targets: replies records connection description (default: all). Each keeps
 # a working corpus in $VELK_FUZZ_DIR/<target> (default ~/.cache/velkdirectfe-fuzz),
-# started from the seeds in tests/fuzz/corpus/<target>, and its log there.
+# started from the seeds in tests/fuzz/corpus/<target> (the loader's also from
+# velkd-sim's built-in platform, daemon/default_platform.toml), and its log there.
 # A crash, leak or sanitizer report leaves the input in $VELK_FUZZ_DIR/<target>/
 # artifacts and fails the script; add it to the seeds once it is fixed.
 # scripts/fuzz.sh --runs N [target...] (scripts/test.sh's smoke run) runs N
@@ -42,6 +43,7 @@ options=(-malloc_limit_mb=256 -rss_limit_mb=1024 -print_final_stats=1)
 pids=()
 for t in "${targets[@]}"; do
   mkdir -p "$work/$t/corpus" "$work/$t/artifacts"
+  [[ $t == description ]] && cp daemon/default_platform.toml "$work/$t/corpus/built_in.toml"
   "$build/tests/fuzz/fuzz_$t" "${options[@]}" -artifact_prefix="$work/$t/artifacts/" \
     "$work/$t/corpus" "tests/fuzz/corpus/$t" >"$work/$t/log" 2>&1 &
   pids+=($!)
