@@ -1,5 +1,5 @@
 // Reading behaviours: pure functions of time and seed. (Fault draws that
-// repeat with their seed are proven end to end in load_and_faults_test.)
+// repeat with their seed are proven end to end by the Faults test in procedures_test.)
 #include <gtest/gtest.h>
 
 #include <vector>
