@@ -31,8 +31,8 @@ inline json velkdirect_json(std::vector<std::string> args) {
     return run.code == 0 && !doc.is_discarded() ? doc : json(nullptr);
 }
 
-// A run that must fail with `code`, saying `words` on stderr and nothing on stdout.
-inline void expect_failure(const std::vector<std::string>& args, int code, const std::string& words) {
+// A run that must end with `code`, saying `words` on stderr and nothing on stdout.
+inline void expect_run(const std::vector<std::string>& args, int code, const std::string& words) {
     Result run = velkdirect(args);
     EXPECT_EQ(run.code, code) << run.err;
     EXPECT_NE(run.err.find(words), std::string::npos) << run.err;

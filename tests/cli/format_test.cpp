@@ -1,4 +1,5 @@
-// Tables, hex dumps, the tree and JSON numbers, without a daemon.
+// Tables, the tree, JSON numbers and FRU decoding, without a daemon. Hex dumps,
+// number texts and threshold states are proven end to end in the listing tables.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,27 +20,6 @@ TEST(TextFormat, TableAlignsByDisplayWidth) {
               "NAME       VALUE  NOTE\n"
               "ü              1\n"
               "long name  12345  x\n");
-}
-
-TEST(TextFormat, HexDumpRowsAndPartialRow) {
-    std::vector<uint8_t> bytes;
-    for (int i = 0; i < 20; ++i) bytes.push_back(static_cast<uint8_t>(0x3c + i));
-    EXPECT_EQ(hex_dump(bytes, 0x100),
-              "00000100  3c 3d 3e 3f 40 41 42 43  44 45 46 47 48 49 4a 4b  |<=>?@ABCDEFGHIJK|\n"
-              "00000110  4c 4d 4e 4f                                       |LMNO|\n");
-    EXPECT_EQ(hex_dump(std::vector<uint8_t>{0x00, 0x7f, 0x80, 0x41}, 0),
-              "00000000  00 7f 80 41                                       |...A|\n");
-    EXPECT_EQ(hex_dump({}, 0), "");
-}
-
-TEST(TextFormat, NumbersAndBytes) {
-    EXPECT_EQ(format_number(2.97f), "2.97");
-    EXPECT_EQ(format_number(6400.0f), "6400");
-    EXPECT_EQ(format_number(0.0625f), "0.0625");
-    EXPECT_EQ(format_desc(Desc{0x17, 1, 0, 2}), "17 01 00 02");
-    EXPECT_EQ(format_desc(Desc{}), "-");
-    EXPECT_EQ(threshold_state_text(0), "ok");
-    EXPECT_EQ(threshold_state_text(0b011000), "unc,ucr");
 }
 
 TEST(TextFormat, TreeLabelsAndOrphans) {
@@ -77,12 +57,6 @@ TEST(JsonFormat, FloatsReadAsTheirShortestText) {
 TEST(JsonFormat, RepeatedPropertyKeepsTheFirstValue) {
     EXPECT_EQ(to_json(Properties{{"a", "1"}, {"b", "2"}, {"a", "3"}}).dump(), R"({"a":"1","b":"2"})");
 }
-
-} // namespace
-} // namespace velkdirect
-
-namespace velkdirect {
-namespace {
 
 // The three field encodings besides text, and images broken in each way the
 // decoder must name.

@@ -1,6 +1,10 @@
-// sensors (the table), poll, reset-sensors and watch against the built-in
-// platform; a refused reading in every view.
-#include <set>
+// watch, check, metrics and sensors --fail-on against velkd-sim, readings
+// pushed past thresholds through the library; a refused reading in every view.
+// The sensor table and polling are rows of platform_commands_test.cpp.
+#include <sys/stat.h>
+#include <velkdirectfe.h>
+
+#include <filesystem>
 #include <sstream>
 
 #include "cli_fixture.h"
@@ -8,60 +12,6 @@
 
 namespace velkdirect::test {
 namespace {
-
-TEST_F(CliTest, SensorsTableHasOneRowPerSensor) {
-    Result run = velkdirect({"sensors"});
-    ASSERT_EQ(run.code, 0) << run.err;
-    std::istringstream lines(run.out);
-    std::string header, line;
-    std::getline(lines, header);
-    for (const char* column : {"ID", "PATH", "RAW", "VALUE", "LNR", "LCR", "LNC", "UNC", "UCR", "UNR", "POLL"})
-        EXPECT_NE(header.find(column), std::string::npos) << column;
-    int rows = 0;
-    std::string v33;
-    while (std::getline(lines, line)) {
-        ++rows;
-        if (line.starts_with("mb_3v3 ")) v33 = line;
-    }
-    EXPECT_EQ(rows, 10);
-    // Constant reading 3.3 V; its thresholds 2.8 2.97 3.1 3.5 3.63 3.8.
-    std::istringstream words(v33);
-    std::vector<std::string> cells{std::istream_iterator<std::string>(words), {}};
-    EXPECT_EQ(cells, (std::vector<std::string>{"mb_3v3", "/chassis/mb/3v3", "165", "3.3", "volts", "ok", "2.8", "2.97",
-                                               "3.1", "3.5", "3.63", "3.8", "1000", "ms"}));
-}
-
-TEST_F(CliTest, PollingOfOneSensorAndOfAll) {
-    Result enabled = velkdirect({"poll", "enable", "cpu0_temp"});
-    ASSERT_EQ(enabled.code, 0) << enabled.err;
-    // The generation that `poll disable` needs, on a line of its own.
-    auto at = enabled.out.find("\ngeneration ");
-    ASSERT_NE(at, std::string::npos) << enabled.out;
-    int generation = std::stoi(enabled.out.substr(at + 12));
-    json again = velkdirect_json({"poll", "enable", "cpu0_temp"});
-    EXPECT_EQ(again["interval_ms"], 1000);
-    EXPECT_EQ(again["generation"], generation + 1);
-    generation = again["generation"];
-    expect_failure({"poll", "disable", "cpu0_temp", "--generation", std::to_string(generation + 1)}, 1,
-                   "wrong state (status 7)");
-    EXPECT_EQ(velkdirect_json({"poll", "disable", "#2", "--generation", std::to_string(generation)}),
-              json({{"sensor", "cpu0_temp"}, {"interval_ms", 1000}, {"polling", false}}));
-    EXPECT_EQ(find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp")["polling"]["enabled"], false);
-
-    EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", true}}));
-    EXPECT_EQ(velkdirect_json({"poll", "state", "off"}), json({{"polling", false}}));
-    EXPECT_EQ(velkdirect_json({"poll", "state"}), json({{"polling", false}}));
-    // No sensor is polled now, whatever its own interval: the POLL column says so.
-    Result table = velkdirect({"sensors"});
-    EXPECT_EQ(table.out.find(" ms\n"), std::string::npos) << table.out;
-    EXPECT_NE(table.out.find("mb_3v3 "), std::string::npos);
-    EXPECT_NE(table.out.find("off (daemon-wide)\n"), std::string::npos) << table.out;
-
-    // A reset restores the described polling, daemon-wide and per sensor.
-    EXPECT_EQ(velkdirect_json({"reset-sensors"}), json({{"reset", true}}));
-    json cpu0 = find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp");
-    EXPECT_EQ(cpu0["polling"], json({{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}));
-}
 
 TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {
     Result run = velkdirect({"watch", "--interval", "0.1", "--count", "3", "--json"});
@@ -74,11 +24,69 @@ TEST_F(CliTest, WatchPrintsOneDocumentPerRefresh) {
         EXPECT_TRUE(doc["time"].is_number());
     }
     EXPECT_EQ(documents, 3);
-
     Result text = velkdirect({"watch", "-n", "0.1", "-c", "2"});
     ASSERT_EQ(text.code, 0) << text.err;
-    EXPECT_EQ(text.out.find("\x1b["), std::string::npos) << "no screen control when not on a terminal";
+    EXPECT_FALSE(contains(text.out, "\x1b[")) << "no screen control when not on a terminal";
     EXPECT_NE(text.out.find("psu0_vout"), text.out.rfind("psu0_vout")) << "two tables";
+}
+
+TEST_F(CliTest, CheckAndFailOnFollowTheWorstThresholdCrossed) {
+    // cpu0_temp (logical number 2): 0.5 degrees C a count; unc 85, ucr 95, unr 100.
+    struct Case {
+        uint16_t raw;
+        const char* state;
+        int check, check_warning_only, fail_on_critical, fail_on_non_critical;
+    } cases[] = {
+        {110, "ok", 0, 0, 0, 0},
+        {172, "non-critical", 1, 1, 0, 1},
+        {194, "critical", 2, 1, 1, 1},
+        {200, "non-recoverable", 2, 1, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state);
+        ASSERT_EQ(velkdirectfe_set_sensor_reading(0, 2, c.raw), 0);
+        EXPECT_EQ(find_by(velkdirect_json({"sensors"}), "id", "cpu0_temp")["state"], c.state);
+        Result check = velkdirect({"check"});
+        EXPECT_EQ(check.code, c.check) << check.out;
+        EXPECT_EQ(std::count(check.out.begin(), check.out.end(), '\n'), 1) << check.out;
+        EXPECT_TRUE(contains(check.out, " | inlet_temp=")) << check.out;
+        EXPECT_EQ(contains(check.out, std::string("cpu0_temp ") + c.state), c.check != 0) << check.out;
+        EXPECT_EQ(velkdirect({"check", "--warning-only"}).code, c.check_warning_only);
+        Result critical = velkdirect({"sensors", "--fail-on", "critical"});
+        EXPECT_EQ(critical.code, c.fail_on_critical) << critical.err;
+        EXPECT_FALSE(critical.out.empty()); // the table is printed either way
+        EXPECT_EQ(contains(critical.err, "is critical or worse: cpu0_temp"), c.fail_on_critical != 0);
+        EXPECT_EQ(velkdirect({"sensors", "--json", "--fail-on", "non-critical"}).code,
+                  c.fail_on_non_critical);
+        EXPECT_EQ(velkdirect({"sensors"}).code, 0); // without --fail-on, states do not fail
+    }
+}
+
+TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
+    std::filesystem::create_directory("/tmp/textfile");
+    for (int round = 0; round < 2; ++round)
+        EXPECT_EQ(velkdirect({"metrics", "-o", "/tmp/textfile/velkdirect.prom"}).out, "");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp/textfile"))
+        names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"velkdirect.prom"}); // no temporary file left behind
+    struct stat st{};
+    ASSERT_EQ(stat("/tmp/textfile/velkdirect.prom", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u); // readable by a node_exporter of another user
+    Result printed = velkdirect({"metrics"});
+    EXPECT_TRUE(contains(printed.out, "velkdirect_sensor_celsius{id=\"cpu0_temp\",path=\"/chassis/"
+                                      "mb/cpu0/temp\"} "));
+    EXPECT_TRUE(contains(printed.out, "velkdirect_scrape_calls 17\n")) << "3 + 10 sensors + 4 indicators";
+
+    ASSERT_EQ(daemon.stop(SIGTERM), 0);
+    expect_run({"metrics", "-o", "/tmp/textfile/velkdirect.prom"}, 3, "cannot reach the management daemon");
+    Result check = velkdirect({"check"});
+    EXPECT_EQ(check.code, 3);
+    EXPECT_EQ(check.out, "VELKDIRECT UNKNOWN - cannot reach the management daemon at /tmp/velkdirect.sock\n");
+    EXPECT_EQ(velkdirect({"check", "--no-such-option"}).code, 3); // bad usage is UNKNOWN for a plugin
+    Result printed_down = velkdirect({"metrics"});
+    EXPECT_EQ(printed_down.code, 3);
+    EXPECT_TRUE(contains(printed_down.out, "\nvelkdirect_up 0\n"));
 }
 
 // The built-in platform with every full reading of cpu1_temp refused.
@@ -93,10 +101,9 @@ TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
 
     Result table = velkdirect({"sensors"});
     EXPECT_EQ(table.code, 1);
-    EXPECT_NE(table.err.find("1 of 10 sensor readings could not be read"), std::string::npos) << table.err;
-    EXPECT_NE(table.out.find("error: injected fault (status 5)"), std::string::npos) << table.out;
-    EXPECT_NE(table.out.find("cpu0_temp"), std::string::npos); // the other rows are still there
-
+    EXPECT_TRUE(contains(table.err, "1 of 10 sensor readings could not be read")) << table.err;
+    EXPECT_TRUE(contains(table.out, "error: injected fault (status 5)")) << table.out;
+    EXPECT_TRUE(contains(table.out, "cpu0_temp")); // the other rows are still there
     Result listed = velkdirect({"sensors", "--json"});
     EXPECT_EQ(listed.code, 1);
     json sensors = json::parse(listed.out);
@@ -104,31 +111,25 @@ TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
     json refused = find_by(sensors, "id", "cpu1_temp");
     EXPECT_EQ(refused["error"], "injected fault (status 5)");
     EXPECT_EQ(refused["status"], 5);
-    EXPECT_FALSE(refused.contains("value"));
-    EXPECT_FALSE(refused.contains("state"));
-    EXPECT_TRUE(find_by(sensors, "id", "cpu0_temp").contains("value"));
+    EXPECT_FALSE(refused.contains("value") || refused.contains("state")) << refused;
     EXPECT_EQ(find_by(sensors, "id", "cpu0_temp")["state"], "ok");
 
-    // Monitoring: the sensor's series are left out and the failure counted;
-    // the check calls a refused reading critical.
+    // The sensor's series are left out and the failure counted; the check
+    // calls a refused reading critical; a snapshot must be whole.
     Result metrics = velkdirect({"metrics"});
     EXPECT_EQ(metrics.code, 0) << metrics.err;
-    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_up 1\n"));
-    EXPECT_TRUE(contains(metrics.out, "\nvelkdirect_scrape_failed_calls 1\n"));
-    EXPECT_TRUE(contains(metrics.out, "velkdirect_sensor_info{id=\"cpu1_temp\""));
+    for (const char* part : {"\nvelkdirect_up 1\n", "\nvelkdirect_scrape_failed_calls 1\n",
+                             "velkdirect_sensor_info{id=\"cpu1_temp\"",
+                             "{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"}"})
+        EXPECT_TRUE(contains(metrics.out, part)) << part;
     EXPECT_FALSE(contains(metrics.out, "{id=\"cpu1_temp\",path=\"/chassis/mb/cpu1/temp\"}"));
-    EXPECT_TRUE(contains(metrics.out, "{id=\"cpu0_temp\",path=\"/chassis/mb/cpu0/temp\"}"));
     Result check = velkdirect({"check"});
     EXPECT_EQ(check.code, 2);
-    EXPECT_TRUE(contains(check.out, "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu1_temp reading refused: injected "
-                               "fault (status 5) | "))
+    EXPECT_TRUE(contains(check.out, "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu1_temp reading refused: "
+                                    "injected fault (status 5) | "))
         << check.out;
     EXPECT_TRUE(contains(check.out, " cpu1_temp=U ")) << check.out;
-
-    // A capture must be whole: no snapshot with a sensor missing.
-    Result snapshot = velkdirect({"snapshot", "-o", "/tmp/partial.toml"});
-    EXPECT_EQ(snapshot.code, 1);
-    EXPECT_NE(snapshot.err.find("cpu1_temp"), std::string::npos) << snapshot.err;
+    expect_run({"snapshot", "-o", "/tmp/partial.toml"}, 1, "cpu1_temp");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli_fixture.h"
@@ -34,31 +35,22 @@ std::string without_comments(const std::string& text) {
     return out;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
     json original;
     {
         velkd::test::DaemonProcess first;
         ASSERT_TRUE(first.ready()) << first.log();
         // State that differs from the built-in description must be captured too.
-        ASSERT_EQ(velkdirect({"fru", "mainboard", "write", "--offset", "0x20", "c0ffee"}).code, 0);
-        ASSERT_EQ(velkdirect({"indicator", "locate_led", "fast"}).code, 0);
-        ASSERT_EQ(velkdirect({"poll", "state", "off"}).code, 0);
         // A mode set for an hour is shown as such, and is not what the snapshot keeps.
-        ASSERT_EQ(velkdirect({"indicator", "fault_led", "2", "--for", "1h"}).code, 0);
+        for (const std::vector<std::string>& change : std::vector<std::vector<std::string>>{
+                 {"fru", "mainboard", "write", "--offset", "0x20", "c0ffee"}, {"indicator", "locate_led", "fast"},
+                 {"poll", "state", "off"}, {"indicator", "fault_led", "2", "--for", "1h"}})
+            ASSERT_EQ(velkdirect(change).code, 0) << change[0];
         json timed = velkdirect_json({"indicator", "fault_led"});
         EXPECT_EQ(timed["mode"], 2);
         EXPECT_EQ(timed["timed"]["returns_to"], 0);
         EXPECT_GT(timed["timed"]["seconds_left"], 3500);
-        Result snapshot = velkdirect({"snapshot", "-o", "/tmp/snapshot.toml"});
-        ASSERT_EQ(snapshot.code, 0) << snapshot.err;
-        EXPECT_EQ(snapshot.out, "");
+        expect_run({"snapshot", "-o", "/tmp/snapshot.toml"}, 0, ""); // quietly
         original = platform_facts();
         for (json& ind : original["indicators"])
             if (ind["name"] == "fault_led") {
@@ -68,20 +60,19 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
             }
         EXPECT_EQ(first.stop(SIGTERM), 0);
     }
-    std::string description = read_file("/tmp/snapshot.toml");
-    EXPECT_NE(description.find("[[sensor]]"), std::string::npos);
+    std::ifstream file("/tmp/snapshot.toml");
+    std::string description((std::istreambuf_iterator<char>(file)), {});
 
     velkd::test::DaemonProcess second({"--config", "/tmp/snapshot.toml"});
     ASSERT_TRUE(second.ready()) << second.log() << description;
     json copy = platform_facts();
-    // Only the differences, as a JSON patch: the documents are long.
+    // Only the differences, as a JSON patch: the documents are long. The
+    // changes made above are among what is compared.
     EXPECT_TRUE(copy == original) << json::diff(original, copy).dump(2);
     EXPECT_EQ(copy["fru_data"]["mainboard"].get<std::string>().substr(0x20 * 2, 6), "c0ffee");
     EXPECT_EQ(find_by(copy["indicators"], "name", "locate_led")["mode"], 3);
-    EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["thresholds"]["lcr"], 2.97);
-    EXPECT_NE(description.find("\npolling = false\n"), std::string::npos) << "daemon-wide polling was off";
-    EXPECT_NE(description.find("# mode 2 (slow blink) was set for a while"), std::string::npos) << description;
     EXPECT_EQ(find_by(copy["sensors"], "id", "mb_3v3")["polling"]["daemon_wide"], false);
+    EXPECT_TRUE(contains(description, "# mode 2 (slow blink) was set for a while")) << description;
 
     // The copy's readings hold the captured values, so its own snapshot is
     // the same description.
