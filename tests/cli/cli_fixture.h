@@ -1,6 +1,5 @@
-// velkdirect run as a user or a script would run it. Each end-to-end test
-// starts its own velkd-sim on the built-in platform in the test process's
-// private /tmp.
+// velkdirect run as a user or a script would, against the velkd-sim each
+// end-to-end test starts on the built-in platform in its private /tmp.
 #pragma once
 
 #include <gtest/gtest.h>
