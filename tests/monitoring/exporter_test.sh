@@ -79,7 +79,8 @@ wait_for "a scrape with the daemon up" query_is velkdirect_up 1
 "$cli" sensors --json | jq -r '.[].id' | sort >"$work/ids"
 [[ $(wc -l <"$work/ids") == 10 ]] || fail "the platform should list 10 sensors"
 values='{__name__=~"velkdirect_sensor_(celsius|volts|value)"}'
-curl -fsS --get --data-urlencode "query=group by (id) ($values)" http://127.0.0.1:9090/api/v1/query | jq -r '.data.result[].metric.id' | sort >"$work/prom-ids"
+curl -fsS --get --data-urlencode "query=group by (id) ($values)" http://127.0.0.1:9090/api/v1/query |
+  jq -r '.data.result[].metric.id' | sort >"$work/prom-ids"
 diff "$work/ids" "$work/prom-ids" || fail "sensors missing in Prometheus"
 query_is 'velkdirect_sensor_state{id="cpu0_temp"}' 0 || fail "cpu0_temp not ok at start"
 # cpu0_temp (logical number 2) to raw 194: 97 degrees C, past ucr 95.
