@@ -4,7 +4,6 @@
 // of platform_commands_test.cpp and usage_and_errors_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "arguments.h"
