@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 #include "cli_fixture.h"
 
@@ -22,6 +21,14 @@ json platform_facts() {
     for (const json& fru : facts["frus"])
         facts["fru_data"][fru["name"].get<std::string>()] = velkdirect_json({"fru", fru["name"], "read"})["data"];
     return facts;
+}
+
+std::string without_comments(const std::string& text) {
+    std::istringstream lines(text);
+    std::string out;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.starts_with("#")) out += line + "\n";
+    return out;
 }
 
 TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
@@ -65,8 +72,7 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
     // the same description, but for the comments (the header has the time).
     Result again = velkdirect({"snapshot"});
     ASSERT_EQ(again.code, 0) << again.err;
-    std::regex comments("^#.*\n", std::regex::multiline);
-    EXPECT_EQ(std::regex_replace(again.out, comments, ""), std::regex_replace(description, comments, ""));
+    EXPECT_EQ(without_comments(again.out), without_comments(description));
 }
 
 } // namespace
