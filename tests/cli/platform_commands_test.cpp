@@ -126,11 +126,11 @@ TEST_F(CliTest, ChangesAreReadBack) {
          "mb_3v3: reading overridden: raw 0 = 0 volts, state lnr,lcr,lnc (until velkdirect reset-sensors)\n"},
         {{"check"}, "~", "mb_3v3 non-recoverable (0 volts), cpu0_temp non-critical", 2},
         // `poll disable` needs the generation that `poll enable` gives.
-        {{"poll", "enable", "cpu0_temp"}, "=", "cpu0_temp: polled every 1000 ms\ngeneration 1\n"},
-        {{"poll", "enable", "cpu0_temp"}, "", {{"interval_ms", 1000}, {"generation", 2}}},
-        {{"poll", "disable", "#2", "--generation", "2"}, "",
-         {{"sensor", "cpu0_temp"}, {"interval_ms", 1000}, {"polling", false}}},
-        {{"sensors"}, "id=cpu0_temp.polling.enabled", false},
+        {{"poll", "enable", "cpu1_temp"}, "=", "cpu1_temp: polled every 1000 ms\ngeneration 1\n"},
+        {{"poll", "enable", "cpu1_temp"}, "", {{"interval_ms", 1000}, {"generation", 2}}},
+        {{"poll", "disable", "#3", "--generation", "2"}, "", // sensor number and generation differ
+         {{"sensor", "cpu1_temp"}, {"interval_ms", 1000}, {"polling", false}}},
+        {{"sensors"}, "id=cpu1_temp.polling.enabled", false},
         {{"poll", "state"}, "polling", true},
         {{"poll", "state", "off"}, "polling", false},
         {{"poll", "state"}, "polling", false},
@@ -139,7 +139,7 @@ TEST_F(CliTest, ChangesAreReadBack) {
         {{"reset-sensors"}, "reset", true},
         {{"sensor", "cpu0_temp"}, "overridden", false},
         {{"check"}, "~", "VELKDIRECT OK - 10 sensors ok | ", 0},
-        {{"sensors"}, "id=cpu0_temp.polling", {{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}},
+        {{"sensors"}, "id=cpu1_temp.polling", {{"enabled", true}, {"interval_ms", 1000}, {"daemon_wide", true}}},
         {{"indicator", "locate_led", "fast"}, "=", "locate_led: 3 (fast blink)\n"},
         {{"indicator", "locate_led"}, "mode", 3},
         // With a duration the new mode holds until it runs out (an hour here).
