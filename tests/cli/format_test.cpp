@@ -1,15 +1,49 @@
-// Tables, hex dumps, the tree and JSON numbers, without a daemon.
+// Command-line values that CLI11 has no type for; tables, the tree, JSON
+// numbers and FRU decoding; all without a daemon. Modes, sensor names, hex
+// dumps, number texts and threshold states are proven end to end in the tables
+// of platform_commands_test.cpp and usage_and_errors_test.cpp.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
-#include "json_format.h"
+#include "arguments.h"
+#include "daemon_client.h"
 #include "fru_decode.h"
+#include "json_format.h"
 #include "text_format.h"
 
 namespace velkdirect {
 namespace {
+
+TEST(Arguments, Durations) {
+    // A bare number is seconds, as operators know it from `ipmitool chassis identify 5`.
+    for (auto [text, ms] : std::vector<std::pair<const char*, uint32_t>>{
+             {"5", 5000}, {"1.5", 1500}, {"500ms", 500}, {"2m", 120000}, {"1m30s", 90000}, {"1h", 3600000},
+             {"1h0m1ms", 3600001}, {".25s", 250}, {"4294967295ms", UINT32_MAX}})
+        EXPECT_EQ(parse_duration_ms(text), ms) << text;
+    for (const char* bad : {"", "ms", "s", "10x", "-1s", "10 s", "1194h", "0", "0s", "0ms", "1.2.3s", "0.0001s",
+                            "1s5", "5 ", "1m30", "."})
+        EXPECT_THROW(parse_duration_ms(bad), std::invalid_argument) << bad;
+}
+
+TEST(Arguments, HexBytes) {
+    using Bytes = std::vector<uint8_t>;
+    EXPECT_EQ(parse_hex_bytes("de ad be ef"), (Bytes{0xde, 0xad, 0xbe, 0xef}));
+    EXPECT_EQ(parse_hex_bytes("DEADbeef"), (Bytes{0xde, 0xad, 0xbe, 0xef}));
+    EXPECT_EQ(parse_hex_bytes("0x0102"), (Bytes{1, 2}));
+    EXPECT_EQ(parse_hex_bytes("00:ff-10"), (Bytes{0, 0xff, 0x10}));
+    for (const char* bad : {"", " ", "abc", "d e", "zz", "0x", "12 3"})
+        EXPECT_THROW(parse_hex_bytes(bad), std::invalid_argument) << bad;
+}
+
+TEST(Arguments, SensorNumbers) {
+    using Name = std::variant<std::string, uint32_t>;
+    EXPECT_EQ(SensorRef::parse("#0x10").name, Name{16u});
+    EXPECT_EQ(SensorRef::parse("#4294967295").name, Name{4294967295u});
+    EXPECT_EQ(SensorRef::parse("#").name, Name{"#"}); // a lone '#' is a name like any other
+    for (const char* bad : {"#-1", "#4294967296", "#3x", "# 3"})
+        EXPECT_THROW(SensorRef::parse(bad), std::invalid_argument) << bad;
+}
 
 TEST(TextFormat, TableAlignsByDisplayWidth) {
     Table table({{"NAME"}, {"VALUE", Table::Align::right}, {"NOTE"}});
@@ -19,27 +53,6 @@ TEST(TextFormat, TableAlignsByDisplayWidth) {
               "NAME       VALUE  NOTE\n"
               "ü              1\n"
               "long name  12345  x\n");
-}
-
-TEST(TextFormat, HexDumpRowsAndPartialRow) {
-    std::vector<uint8_t> bytes;
-    for (int i = 0; i < 20; ++i) bytes.push_back(static_cast<uint8_t>(0x3c + i));
-    EXPECT_EQ(hex_dump(bytes, 0x100),
-              "00000100  3c 3d 3e 3f 40 41 42 43  44 45 46 47 48 49 4a 4b  |<=>?@ABCDEFGHIJK|\n"
-              "00000110  4c 4d 4e 4f                                       |LMNO|\n");
-    EXPECT_EQ(hex_dump(std::vector<uint8_t>{0x00, 0x7f, 0x80, 0x41}, 0),
-              "00000000  00 7f 80 41                                       |...A|\n");
-    EXPECT_EQ(hex_dump({}, 0), "");
-}
-
-TEST(TextFormat, NumbersAndBytes) {
-    EXPECT_EQ(format_number(2.97f), "2.97");
-    EXPECT_EQ(format_number(6400.0f), "6400");
-    EXPECT_EQ(format_number(0.0625f), "0.0625");
-    EXPECT_EQ(format_desc(Desc{0x17, 1, 0, 2}), "17 01 00 02");
-    EXPECT_EQ(format_desc(Desc{}), "-");
-    EXPECT_EQ(threshold_state_text(0), "ok");
-    EXPECT_EQ(threshold_state_text(0b011000), "unc,ucr");
 }
 
 TEST(TextFormat, TreeLabelsAndOrphans) {
@@ -77,12 +90,6 @@ TEST(JsonFormat, FloatsReadAsTheirShortestText) {
 TEST(JsonFormat, RepeatedPropertyKeepsTheFirstValue) {
     EXPECT_EQ(to_json(Properties{{"a", "1"}, {"b", "2"}, {"a", "3"}}).dump(), R"({"a":"1","b":"2"})");
 }
-
-} // namespace
-} // namespace velkdirect
-
-namespace velkdirect {
-namespace {
 
 // The three field encodings besides text, and images broken in each way the
 // decoder must name.

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Tests of the installed tree.
-#   installed_tree_test.sh install PREFIX BUILD_DIR
-#       a fresh `cmake --install` of BUILD_DIR into PREFIX
+# The installed tree.
+#   installed_tree_test.sh install PREFIX BUILD_DIR: a fresh install of BUILD_DIR
 #   installed_tree_test.sh pkgconfig|find_package|tools PREFIX CONSUMER_DIR WORK_DIR [CFLAGS]
-#       builds the consumer program with pkg-config or find_package (or takes
-#       the installed velkdirect), and runs it against the installed velkd-sim.
-#       Run it under in_private_tmp, so that the machine's own socket is never
-#       touched.
+#       builds the consumer with pkg-config or find_package (or takes the
+#       installed velkdirect) and runs it against the installed velkd-sim,
+#       under in_private_tmp (the machine's own socket is never touched).
 set -euo pipefail
 mode=$1 prefix=$2
 

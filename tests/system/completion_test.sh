@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Completion of velkdirect in a bash session with bash-completion loaded, as
-# an interactive shell calls it on Tab: commands, options, and the live names
-# from the daemon; nothing (and quickly) when no daemon serves. Run it under
-# in_private_tmp.
+# velkdirect's completion in bash with bash-completion loaded, as Tab calls
+# it: commands, options and the daemon's live names; nothing (and quickly)
+# when no daemon serves. Run it under in_private_tmp.
 #   completion_test.sh COMPLETION_FILE VELKD_SIM VELKDIRECT
 set -euo pipefail
 completion=$1 sim=$2 cli=$3
@@ -21,11 +20,10 @@ complete_line() {
     printf "%s\n" "${COMPREPLY[@]}" | sort' _ "$completion" "$1" "$cli"
 }
 expect() { # LINE EXPECTED...
-  local line=$1; shift
   local got want
-  got=$(complete_line "$line")
-  want=$(printf "%s\n" "$@" | sort)
-  [[ $got == "$want" ]] || { printf 'completing "%s":\ngot:\n%s\nwanted:\n%s\n' "$line" "$got" "$want" >&2; exit 1; }
+  got=$(complete_line "$1")
+  want=$(printf "%s\n" "${@:2}" | sort)
+  [[ $got == "$want" ]] || { printf 'completing "%s": got\n%s\nwanted\n%s\n' "$1" "$got" "$want" >&2; exit 1; }
 }
 
 # No daemon: commands still complete, names do not, and no message shows.
@@ -40,15 +38,16 @@ sim_pid=$!
 trap 'kill $sim_pid 2>/dev/null || true' EXIT
 for _ in $(seq 600); do [[ -s /tmp/ready ]] && break; sleep 0.02; done
 
-sensors=$("$cli" sensors | awk 'NR > 1 { print $1 }')
+names() { "$cli" "$1" | awk 'NR > 1 { print $1 }'; }
+sensors=$(names sensors)
 (($(wc -l <<<"$sensors") >= 2)) || { echo "no sensors listed: $sensors" >&2; exit 1; }
 # shellcheck disable=SC2086
 expect "velkdirect sensor " $sensors
 expect "velkdirect sensor cpu" $(grep '^cpu' <<<"$sensors")
 # shellcheck disable=SC2086
 expect "velkdirect poll disable " $sensors
-expect "velkdirect indicator " $("$cli" indicators | awk 'NR > 1 { print $1 }')
-expect "velkdirect fru " $("$cli" frus | awk 'NR > 1 { print $1 }')
+expect "velkdirect indicator " $(names indicators)
+expect "velkdirect fru " $(names frus)
 expect "velkdirect fru mainboard " read write
 expect "velkdirect indicator fault_led " fast off on slow
 expect "velkdirect sensors --j" --json

@@ -5,22 +5,19 @@
 # common/threshold_names.h and common/exit_codes.h declare them.
 #   man_pages_test.sh SOURCE_DIR PAGE...
 set -euo pipefail
-src=${1:?usage: man_pages_test.sh SOURCE_DIR PAGE...}
+src=$1
 shift
-(($#)) || { echo "no man pages" >&2; exit 1; }
 for page in "$@"; do
   warnings=$(groff -ww -man -z "$page" 2>&1; MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || { echo "$page:"$'\n'"$warnings" >&2; exit 1; }
-  [[ $(MANWIDTH=80 man -l "$page" 2>/dev/null | grep -c '^NAME$') == 1 ]] || { echo "$page: no NAME section" >&2; exit 1; }
+  [[ $(MANWIDTH=80 man -l "$page" 2>/dev/null | grep -c '^NAME$') == 1 ]] ||
+    { echo "$page: no NAME section" >&2; exit 1; }
 done
 echo "rendered $# pages"
 
-# A document's text on one line, white space folded, so that a phrase may
-# wrap anywhere in it.
-flat() { tr -s ' \t\n' ' ' <"$1"; }
 missing=0
-expect() { # FILE PHRASE
-  [[ $(flat "$src/$1") == *"$2"* ]] || { echo "$1 does not say: $2" >&2; missing=1; }
+expect() { # FILE PHRASE; white space folded, so that the phrase may wrap anywhere
+  [[ $(tr -s ' \t\n' ' ' <"$src/$1") == *"$2"* ]] || { echo "$1 does not say: $2" >&2; missing=1; }
 }
 
 # Status words: `kName = N,` and `{kName, "words"}` in the header.
@@ -61,10 +58,11 @@ while IFS='|' read -r code meaning; do
       { echo "$page: exit status $code is not listed" >&2; missing=1; }
   done
   codes=$((codes + 1))
-done < <(sed -n '/table =/,/;$/p' "$src/common/exit_codes.h" | sed -nE 's/^ *"(.*)\\n"$/\1/p; s/^ *"(.*)";$/\1/p' |
+done < <(sed -n '/table =/,/;$/p' "$src/common/exit_codes.h" |
+  sed -nE 's/^ *"(.*)\\n"$/\1/p; s/^ *"(.*)";$/\1/p' |
   awk '/^  [0-9]  / { if (row) print row; row = substr($0, 3, 1) "|" substr($0, 6); next }
        /^     / && row { sub(/^ +/, ""); row = row " " $0 }
        END { if (row) print row }')
 ((codes > 0)) || { echo "no exit statuses found in common/exit_codes.h" >&2; exit 1; }
 ((missing == 0)) || exit 1
-echo "checked $words status words, $(wc -w <<<"$names") threshold names and $codes exit statuses in the pages and READMEs"
+echo "checked $words status words, $(wc -w <<<"$names") threshold names, $codes exit statuses"

@@ -8,25 +8,18 @@
 
 int main(void) {
     int handle = -1;
-    velkdirectfe_open(&handle);
-
     velkdirectfe_plat_names_t names;
-    int status = velkdirectfe_get_platform_names(handle, &names);
-    if (status != 0) {
-        fprintf(stderr, "platform names: status %d\n", status);
+    uint32_t count = 0;
+    velkdirectfe_sensor_attr_t *sensors = NULL;
+    velkdirectfe_open(&handle);
+    if (velkdirectfe_get_platform_names(handle, &names) != 0 ||
+        velkdirectfe_get_sensor_attrs(handle, &count, &sensors) != 0) {
+        fprintf(stderr, "the daemon refused a list\n");
         return 1;
     }
     printf("platform: %s (%s)\n", names.name1, names.name2);
     free(names.name1);
     free(names.name2);
-
-    uint32_t count = 0;
-    velkdirectfe_sensor_attr_t *sensors = NULL;
-    status = velkdirectfe_get_sensor_attrs(handle, &count, &sensors);
-    if (status != 0) {
-        fprintf(stderr, "sensor list: status %d\n", status);
-        return 1;
-    }
     for (uint32_t i = 0; i < count; i++) {
         uint16_t reading = 0;
         float value = 0;
