@@ -6,7 +6,8 @@
 #   scripts/plant-faults.sh [--out FILE] [--build-dir DIR] [--jobs N] [--list] [--no-baseline] [--only ID...]
 #
 # Each fault below is applied in place (the file is restored on every exit
-# path, and the tree is checked against git at the end), the sanitized build
+# path, and the tree is checked against git at the end; do not commit in this
+# tree while it runs, or the fault goes into the commit), the sanitized build
 # (ASan+UBSan, as scripts/test.sh builds it) is brought up to date in its own
 # build dir, reused between faults so that each build is incremental, and
 # the whole ctest suite is run. The suite runs once without a fault first;
