@@ -38,9 +38,9 @@ TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemonAndRemovesItAtExit) {
         {
             DaemonProcess first;
             ASSERT_TRUE(first.ready()) << first.log();
-            Exit second = run_to_exit({});
+            auto second = run_to_exit({});
             EXPECT_EQ(second.code, 4); // the socket path cannot be claimed
-            EXPECT_NE(second.log.find("another daemon is serving"), std::string::npos);
+            EXPECT_NE(second.err.find("another daemon is serving"), std::string::npos);
             EXPECT_EQ(fru_byte("mainboard"), 0xFF) << "the first keeps its socket and serves";
             first.stop(SIGKILL); // leaves its socket behind
         }
@@ -52,9 +52,9 @@ TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemonAndRemovesItAtExit) {
         EXPECT_FALSE(exists(VELKD_SOCKET_PATH));
     }
     std::ofstream(VELKD_SOCKET_PATH) << "precious";
-    Exit run = run_to_exit({});
+    auto run = run_to_exit({});
     EXPECT_EQ(run.code, 4);
-    EXPECT_NE(run.log.find("not a socket"), std::string::npos) << run.log;
+    EXPECT_NE(run.err.find("not a socket"), std::string::npos) << run.err;
     std::string content;
     std::ifstream(VELKD_SOCKET_PATH) >> content;
     EXPECT_EQ(content, "precious");
@@ -151,9 +151,9 @@ TEST(Lifecycle, BadDescriptionsAndStateDirectoriesAreRefusedBeforeServing) {
         check.push_back("--check");
         for (const Args& args : {check, c.args}) {
             if (!*c.message && args.back() != "--check") continue; // it would serve
-            Exit run = run_to_exit(args);
+            auto run = run_to_exit(args);
             EXPECT_EQ(run.code, *c.message ? 1 : 0) << args[1];
-            EXPECT_NE(run.log.find(c.message), std::string::npos) << args[1] << ": " << run.log;
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << args[1] << ": " << run.err;
         }
     }
     EXPECT_FALSE(exists(VELKD_SOCKET_PATH)) << "no platform may be served";
@@ -162,22 +162,22 @@ TEST(Lifecycle, BadDescriptionsAndStateDirectoriesAreRefusedBeforeServing) {
 // --check says what it found, or reads on after a problem: every one is
 // listed, then their count, up to a limit that keeps a hopeless file short.
 TEST(Lifecycle, CheckListsEveryProblem) {
-    Exit good = run_to_exit({"--check"});
-    EXPECT_EQ(good.code, 0) << good.log;
+    auto good = run_to_exit({"--check"});
+    EXPECT_EQ(good.code, 0) << good.err;
     EXPECT_EQ(good.out, "ok: (built-in): platform \"Velk V-440 Server\", 5 FRUs, 10 sensors, "
                         "4 indicators, 7 components, 3 associations, 0 faults\n");
     std::string text = kPlatform + "colour = 1\n[[component]]\npath = \"/a\"\nkind = -1\n" +
                        "[[component]]\npath = \"/a\"\n[[fault]]\nobject = \"ghost\"\nstatus = 5\n";
-    Exit run = run_to_exit({"--check", "--config", write_file("bad.toml", text)});
+    auto run = run_to_exit({"--check", "--config", write_file("bad.toml", text)});
     EXPECT_EQ(run.code, 1);
     for (const char* problem : {"bad.toml:4:1: platform: unknown key 'colour'", "'kind' is -1",
                                 "duplicate path \"/a\"", "'object' \"ghost\"", "4 problems found"})
-        EXPECT_NE(run.log.find(problem), std::string::npos) << problem << "\n" << run.log;
+        EXPECT_NE(run.err.find(problem), std::string::npos) << problem << "\n" << run.err;
     std::string many = kPlatform;
     for (int i = 0; i < 80; ++i) many += "[[component]]\npath = \"/c\"\nkind = -1\n";
-    Exit flood = run_to_exit({"--check", "--config", write_file("many.toml", many)});
+    auto flood = run_to_exit({"--check", "--config", write_file("many.toml", many)});
     EXPECT_EQ(flood.code, 1);
-    EXPECT_NE(flood.log.find("50 problems found (the check stops after 50)"), std::string::npos);
+    EXPECT_NE(flood.err.find("50 problems found (the check stops after 50)"), std::string::npos);
 }
 
 // A platform of one writable FRU, told apart by its model name.

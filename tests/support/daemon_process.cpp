@@ -39,9 +39,8 @@ bool DaemonProcess::wait_for_log(const std::string& text) const {
     return false;
 }
 
-Exit run_to_exit(const std::vector<std::string>& args) {
-    vdfe::test::Result run = vdfe::test::run_program(VELKD_SIM_PATH, args, std::chrono::seconds(30));
-    return {run.code, run.err, run.out};
+vdfe::test::Result run_to_exit(const std::vector<std::string>& args) {
+    return vdfe::test::run_program(VELKD_SIM_PATH, args, std::chrono::seconds(30));
 }
 
 } // namespace velkd::test

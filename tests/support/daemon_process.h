@@ -35,14 +35,8 @@ private:
     bool ready_ = false;
 };
 
-struct Exit {
-    int code;        // exit code, or -1 when it did not exit by itself
-    std::string log; // stderr
-    std::string out; // stdout
-};
-
 // Runs the daemon expecting it to exit on its own (bad description, socket
-// refused): its exit code, stderr and stdout.
-Exit run_to_exit(const std::vector<std::string>& args);
+// refused): its exit code, stdout and stderr.
+vdfe::test::Result run_to_exit(const std::vector<std::string>& args);
 
 } // namespace velkd::test
