@@ -4,35 +4,12 @@
 // error, a hang-up, a cut-off reply, each allocation) leaving each output as
 // it was and no descriptor open. Then what is refused before any call, the
 // frees, large calls and replies, and counts claimed beyond the reply.
-#include <dirent.h>
-
-#include <thread>
-
 #include "every_call.h"
 #include "failing_alloc.h"
 
 using namespace vdfe::test;
 
 namespace {
-
-// Descriptors open in this process, once the number has stopped moving (the
-// test daemon closes its ends of connections as it sees the clients go).
-int settled_descriptors() {
-    auto count = [] {
-        int n = 0;
-        DIR* dir = opendir("/proc/self/fd");
-        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
-        closedir(dir);
-        return n;
-    };
-    int last = count();
-    for (int round = 0; round < 100; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        if (int now = count(); now != last) last = now;
-        else return now;
-    }
-    return last;
-}
 
 class EveryCall : public ApiTest, public testing::WithParamInterface<Call> {
 protected:
