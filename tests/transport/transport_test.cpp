@@ -159,6 +159,11 @@ void send_forever(int fd, const Bytes& bytes) {
     while (send_bytes(fd, bytes)) {}
 }
 
+// A reply record to the call: its xid, REPLY, then `rest`.
+RawServer::Script replying(Bytes rest) {
+    return [rest](int fd, const CallRecord& call) { send_bytes(fd, one_record(words({call.xid, 1}) + rest)); };
+}
+
 struct HostileCase {
     const char* name;
     RawServer::Script script;
@@ -204,6 +209,15 @@ const HostileCase kHostile[] = {
          if (send_bytes(fd, record_mark(0x7FFFFFFF, true) + head))
              send_forever(fd, Bytes(1 << 16, 's'));
      }},
+    // Every kind of rejection: denied (RPC version, authentication) or
+    // accepted with a verifier and a failure.
+    {"DeniedRpcVersionMismatch", replying(words({1, 0, 2, 2})), seconds(0), seconds(10)},
+    {"DeniedAuthenticationError", replying(words({1, 1, 5})), seconds(0), seconds(10)},
+    {"AcceptedProgramVersionMismatch", replying(words({0, 0, 0, 2, 2, 3})), seconds(0), seconds(10)},
+    {"AcceptedProgramUnavailable", replying(words({0, 0, 0, 1})), seconds(0), seconds(10)},
+    {"AcceptedProcedureUnavailable", replying(words({0, 0, 0, 3})), seconds(0), seconds(10)},
+    {"AcceptedGarbageArguments", replying(words({0, 0, 0, 4})), seconds(0), seconds(10)},
+    {"AcceptedSystemError", replying(words({0, 0, 0, 5})), seconds(0), seconds(10)},
     {"ReplyJustOverTheSizeLimit",
      [](int fd, const CallRecord& call) {
          send_names_reply(fd, call.xid, uint32_t(kReplyByteLimit - names_record_bytes(0) + 4));
