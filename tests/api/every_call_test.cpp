@@ -77,7 +77,7 @@ TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
             ASSERT_EQ(result, call.result);
             if (call.check) call.check(out, before);
         });
-    EXPECT_GT(clean, std::string(call.name) == "sensor_attrs" ? 20 : 0); // decoding and copying
+    if (std::string(call.name) == "sensor_attrs") { EXPECT_GT(clean, 20); } // decoding and copying
     EXPECT_EQ(settled_descriptors(), descriptors) << "a path left its socket open";
 }
 
@@ -203,7 +203,7 @@ TEST_F(ApiTest, FruWritesPrivateCopyFirstAndBeyondTheClientsStackBuffers) {
             EXPECT_EQ(r, 0);
             EXPECT_EQ(result, 20000);
         });
-    EXPECT_GE(allocations, 3); // the private copy, the client, the call's buffer
+    EXPECT_GE(allocations, 2); // the private copy and the call's buffer
 }
 
 // Counts and lengths claimed far beyond what the reply holds: no allocation

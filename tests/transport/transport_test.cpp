@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cancellable_thread.h"
 #include "test_daemon.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"
@@ -54,6 +55,90 @@ TEST(Connection, DaemonThatStartsBetweenAttemptsIsReached) {
     daemon.reply_status(19, 0);
     EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), 0);
 }
+
+namespace {
+
+// A listener on the daemon's path holding one connection it has not
+// accepted: with a backlog of 0 the kernel refuses any other until then.
+struct FullBacklog {
+    FullBacklog() : listener(listen_on_socket_path()), filler(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+        if (listen(listener, 0) != 0 || connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            abort();
+    }
+    ~FullBacklog() {
+        close(filler);
+        close(listener);
+        unlink(VELKD_SOCKET_PATH);
+    }
+    int listener, filler;
+};
+
+} // namespace
+
+// The daemon is busy, not absent: the call waits past the pauses between
+// attempts for its turn, and is answered.
+TEST(Connection, DaemonWithAFullBacklogIsWaitedFor) {
+    FullBacklog busy;
+    std::thread daemon([&busy] {
+        std::this_thread::sleep_for(milliseconds(2500));
+        close(accept(busy.listener, nullptr, nullptr)); // the one that filled it
+        int fd = accept(busy.listener, nullptr, nullptr);
+        CallRecord call;
+        if (read_call(fd, &call)) send_bytes(fd, one_record(success_reply_head(call.xid) + words({0})));
+        close(fd);
+    });
+    auto start = steady_clock::now();
+    EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), 0);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(2400));
+    daemon.join();
+}
+
+namespace {
+
+// Where a call is when its thread is cancelled: what it meets is set up
+// first, and lives until the thread has been joined.
+struct CancelCase {
+    const char* name;
+    std::function<std::shared_ptr<void>()> meet;
+};
+void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
+
+const CancelCase kCancelled[] = {
+    {"WaitingForTheReplyOfASilentDaemon",
+     [] {
+         auto daemon = std::make_shared<TestDaemon>();
+         daemon->script(8, {Behaviour::silent, {}});
+         return daemon;
+     }},
+    {"ConnectingToAFullBacklog", [] { return std::make_shared<FullBacklog>(); }},
+    {"PausingBetweenAttemptsWithoutADaemon", [] { return std::shared_ptr<void>(); }},
+};
+
+class CancelledCaller : public testing::TestWithParam<CancelCase> {};
+
+} // namespace
+
+// A caller's thread cancelled in the middle of a call ends as one cancelled
+// in a blocking read would: the process lives on, the call's socket is
+// closed and its memory released (the leak checker watches the process).
+TEST_P(CancelledCaller, ThreadEndsAndTheCallLeavesNothingBehind) {
+    std::shared_ptr<void> peer = GetParam().meet();
+    int descriptors = settled_descriptors();
+    CancellableThread caller([] {
+        velkdirectfe_plat_names_t names{};
+        velkdirectfe_get_platform_names(0, &names);
+    });
+    std::this_thread::sleep_for(milliseconds(400)); // well inside the call
+    caller.cancel();
+    EXPECT_EQ(caller.join(), PTHREAD_CANCELED);
+    EXPECT_EQ(settled_descriptors(), descriptors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, CancelledCaller, testing::ValuesIn(kCancelled),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A peer that accepts, reads a little and closes: the library's next write
 // would raise SIGPIPE, which must neither kill the process nor reach it.
