@@ -6,6 +6,7 @@
 // frees, large calls and replies, and counts claimed beyond the reply.
 #include "every_call.h"
 #include "failing_alloc.h"
+#include "transport/call_limits.h"
 
 using namespace vdfe::test;
 
@@ -207,23 +208,45 @@ TEST_F(ApiTest, FruWritesPrivateCopyFirstAndBeyondTheClientsStackBuffers) {
 }
 
 // Counts and lengths claimed far beyond what the reply holds: no allocation
-// is made for the claim, only for what arrives.
+// is made for the claim, only for what arrives. Member slots of associations
+// are not carried by the reply at all: one reply may make the library
+// allocate at most as many bytes of them as a reply may carry, in all.
 TEST_F(ApiTest, HostileCountsReserveOnlyWhatArrives) {
-    daemon.reply(3, words({0, 12000000, 0x41424300})); // 12 million records claimed
-    daemon.reply(20, words({0, 0xFFFFFFF0, 0x41414141}));
-    daemon.reply(21, words({0, 0x7FFFFFFF, 1, 2, 3}));
-    uint32_t count = 5, length = 0;
+    constexpr uint32_t kSlotsAtLimit = uint32_t(vdfe::kReplyByteLimit / sizeof(velkdirectfe_entity_member_t));
+    const Bytes slots_claim = words({0, 1, 1, 2, 3, 0xFFFFFFFF, 0}); // 20 bytes of association
+    uint32_t count = 5, length = 0, assoc_count = 0;
     velkdirectfe_sensor_attr_t* attrs = nullptr;
+    velkdirectfe_entity_assoc_t* assocs = nullptr;
     char* strid = nullptr;
     uint8_t buffer[4];
-    for (const std::function<int()>& call : std::vector<std::function<int()>>{
-             [&] { return velkdirectfe_get_sensor_attrs(0, &count, &attrs); },
-             [&] { return velkdirectfe_logical_num_to_strid(0, 1, &strid); },
-             [&] { return velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &length); }}) {
+    const std::vector<std::pair<Bytes, std::function<int()>>> claims = {
+        {words({0, 12000000, 0x41424300}), // 12 million records claimed
+         [&] { return velkdirectfe_get_sensor_attrs(0, &count, &attrs); }},
+        {words({0, 0xFFFFFFF0, 0x41414141}), [&] { return velkdirectfe_logical_num_to_strid(0, 1, &strid); }},
+        {words({0, 0x7FFFFFFF, 1, 2, 3}),
+         [&] { return velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &length); }},
+        {slots_claim, [&] { return velkdirectfe_get_entity_association(0, 1, 2, &assocs); }},
+        {slots_claim, [&] { return velkdirectfe_get_entity_associations(0, &assoc_count, &assocs); }},
+        // two associations that each fit, one slot beyond the limit together
+        {words({0, 2, 1, 2, 3, kSlotsAtLimit / 2, 0, 4, 5, 6, kSlotsAtLimit / 2 + 1, 0}),
+         [&] { return velkdirectfe_get_entity_associations(0, &assoc_count, &assocs); }},
+    };
+    for (const auto& [reply, call] : claims) {
+        for (uint32_t procedure : {3u, 20u, 21u, 23u, 24u}) daemon.reply(procedure, reply);
         AllocationProbe::count_only();
+        auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(call(), -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_LE(AllocationProbe::largest_request(), 64u * 1024);
     }
     AllocationProbe::disarm();
     EXPECT_EQ(count, 5u);
+    EXPECT_EQ(assocs, nullptr);
+    // Exactly at the limit the slots are delivered (all zero past the nodes).
+    daemon.reply(24, words({0, 2, 1, 2, 3, kSlotsAtLimit / 2, 1, 7, 8, 4, 5, 6, kSlotsAtLimit / 2, 0}));
+    ASSERT_EQ(velkdirectfe_get_entity_associations(0, &assoc_count, &assocs), 0);
+    ASSERT_EQ(assoc_count, 2u);
+    EXPECT_EQ(assocs[0].members[0].key1, 8u);
+    EXPECT_EQ(assocs[1].members[kSlotsAtLimit / 2 - 1].key0, 0u);
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, 2, assocs), 0);
 }
