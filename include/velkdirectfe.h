@@ -17,8 +17,8 @@
  *
  * Outputs after a failure: when the result is not 0, outputs keep what they
  * held before the call, with these exceptions, all after the daemon answered
- * status 0 but the library could not copy the answer (memory exhausted,
- * result -1):
+ * status 0 but the library could not copy the answer (memory exhausted, or
+ * association member slots beyond their limit, see below; result -1):
  *   - list queries (..._attrs, velkdirectfe_get_entity_associations) have
  *     stored the daemon's count in *count and null in the array pointer;
  *   - single queries (..._attr, ..._attr_by_logical_num,
@@ -153,19 +153,33 @@ VELKDIRECTFE_API int velkdirectfe_free_component_attrs(int handle, uint32_t coun
  * Time: a call is done with the daemon within 25 seconds of its start,
  *   connection attempts and their pauses included (an absent daemon costs 3
  *   attempts a second apart, about 2 seconds; a daemon that accepts and
- *   never answers, 25); copying the answer out follows.
+ *   never answers, or whose backlog of connections stays full, 25); copying
+ *   the answer out follows.
  *   A reply for another transaction, or one that is not a well-formed RPC
  *   reply, fails the call at once with -1.
  * Memory: a reply may carry at most 256 MiB (268,435,456 bytes, record marks
  *   included); beyond that the call fails with -1 and whatever was decoded
  *   is released. Memory is taken only as reply bytes arrive, so a call costs
- *   at most a small multiple of what the daemon actually sent. The largest
- *   reply of a 100,000-sensor platform is about 88 MB.
+ *   at most a small multiple of what the daemon actually sent. The one thing
+ *   a reply counts without carrying it is an entity association's member
+ *   slots (member_count, 8 bytes each): the slots of one reply may come to
+ *   at most 256 MiB too (33,554,432 slots in all), and beyond that the query
+ *   fails with -1 and releases everything. The largest reply of a
+ *   100,000-sensor platform is about 88 MB.
  * Peer: after connecting, the library asks the kernel who serves the socket.
  *   It talks only to a daemon running as root, as the calling process's
  *   effective user, or as the account the library was built to trust
  *   (CMake option VELKDIRECTFE_DAEMON_USER, none by default). Any other is
  *   refused with -1 at once: nothing is sent to it, and there is no retry.
+ * Cancellation: a thread may be cancelled (pthread_cancel, deferred
+ *   cancellation) while a call waits: connecting, pausing between attempts,
+ *   sending, or awaiting the reply. As with a read(2) cancelled there, the
+ *   call does not return and the thread ends: the call's socket is closed,
+ *   all it allocated is released, no output has been written, and the
+ *   thread's cleanup handlers (and, in C++, its destructors) run as for any
+ *   cancellation. A cancellation that arrives while the answer is copied out
+ *   is acted on at the thread's next cancellation point. The functions are
+ *   not async-cancel-safe: call them with asynchronous cancellation off.
  */
 
 /* ---- Open and close ---------------------------------------------------- */
@@ -309,6 +323,9 @@ typedef struct velkdirectfe_entity_member {
     uint32_t key1;
 } velkdirectfe_entity_member_t;
 
+/* members has member_count slots: the first filled from the member entities
+ * the daemon listed, any beyond them zero. All the slots of one query come to
+ * at most 33,554,432 (256 MiB); an answer claiming more fails with -1. */
 typedef struct velkdirectfe_entity_assoc {
     uint8_t key0;
     int32_t reserved;           /* always 0 */
@@ -378,15 +395,20 @@ VELKDIRECTFE_API int velkdirectfe_write_fru_direct(int handle, const char *fru, 
  * parent_data. The callback must not throw (or longjmp out): the walk cannot
  * be stopped early. If a C++ callback throws anyway, the exception is caught
  * and discarded inside the library, that node's result counts as null and
- * the walk goes on; no exception leaves the library. */
+ * the walk goes on; no exception leaves the library. A callback may be
+ * cancelled, though: when its thread acts on a cancellation in it (or in one
+ * of the walk's queries), the walk ends there as a cancelled call does. The
+ * nodes not yet reported are not, velkdirectfe_inventory_direct does not
+ * return, everything the walk holds is released and the thread ends. */
 typedef void *(*velkdirectfe_inv_cb_t)(const char *path, uint32_t kind, const uint8_t *desc,
                                        const velkdirectfe_nvlist_t *props, void *parent_data);
 
 /* Walks every FRU, sensor, indicator and component as one tree under a root
  * whose data is root_data. Either every node is reported and the result is
  * 0, or the callback is never called and the result is -1 (no object
- * obtained, no memory for the tree, or a null callback). A query that fails
- * only leaves its kind of object out. */
+ * obtained, no memory for the tree, or a null callback); a cancelled thread
+ * aside (see the callback). A query that fails only leaves its kind of
+ * object out. */
 VELKDIRECTFE_API int velkdirectfe_inventory_direct(int handle, velkdirectfe_inv_cb_t callback,
                                                    void *root_data);
 

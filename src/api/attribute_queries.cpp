@@ -10,7 +10,7 @@ namespace {
 // Hands the first record of the answer to *out. An answer with status 0 but
 // no record is a failure: there is nothing to copy.
 template <typename Public, typename Arg, typename Res>
-int single_query(const Procedure<Arg, Res>& procedure, Arg* argument, Public** out) noexcept {
+int single_query(const Procedure<Arg, Res>& procedure, Arg* argument, Public** out) {
     if (out == nullptr) return -1;
     return call(procedure, argument, [out](const Res& answer) {
         if (answer.count == 0 || answer.items == nullptr) return -1;
@@ -28,7 +28,7 @@ int single_query(const Procedure<Arg, Res>& procedure, Arg* argument, Public** o
 // Writes the count, then the array. No records yields a null array: nothing
 // to release, so the plural free's refusal of a zero count leaks nothing.
 template <typename Public, typename Res>
-int list_query(const Procedure<void, Res>& procedure, uint32_t* count, Public** out) noexcept {
+int list_query(const Procedure<void, Res>& procedure, uint32_t* count, Public** out) {
     if (count == nullptr || out == nullptr) return -1;
     return call(procedure, static_cast<void*>(nullptr), [count, out](const Res& answer) {
         *count = answer.count;
@@ -48,7 +48,7 @@ int list_query(const Procedure<void, Res>& procedure, uint32_t* count, Public** 
 }
 
 template <typename Public, typename Res>
-int query_by_name(const Procedure<char*, Res>& procedure, const char* name, Public** out) noexcept {
+int query_by_name(const Procedure<char*, Res>& procedure, const char* name, Public** out) {
     if (name == nullptr || out == nullptr) return -1;
     char* argument = const_cast<char*>(name); // encoded only, never written
     return single_query(procedure, &argument, out);

@@ -2,6 +2,7 @@
 // of its own.
 #include "ownership.h"
 #include "transport/call_frame.h"
+#include "transport/call_limits.h"
 
 using namespace vdfe;
 
@@ -12,10 +13,22 @@ void release_associations(uint32_t count, velkdirectfe_entity_assoc_t* assocs) n
     std::free(assocs);
 }
 
+// Member slots are the one thing a reply makes the library allocate without
+// carrying it: 20 bytes of association may claim 2^32 - 1 members, 32 GiB of
+// slots. So the slots of one reply come, in bytes, to at most what a reply may
+// carry, and a call stays within a small multiple of what the daemon sent.
+bool member_slots_within_limit(const velkfe_assoc_t* wire, uint32_t count) {
+    uint64_t slots = 0;
+    for (uint32_t i = 0; i < count; ++i) slots += wire[i].member_count;
+    return slots <= kReplyByteLimit / sizeof(velkdirectfe_entity_member_t);
+}
+
 // Builds count public records from the wire records. Each member block has
 // member_count slots: the first filled from the wire nodes, the rest zero.
-// Null when memory runs out, with nothing left allocated.
+// Null when the slots are beyond the limit or memory runs out, with nothing
+// left allocated.
 velkdirectfe_entity_assoc_t* associations_from_wire(const velkfe_assoc_t* wire, uint32_t count) noexcept {
+    if (!member_slots_within_limit(wire, count)) return nullptr;
     auto assocs = allocate_zeroed<velkdirectfe_entity_assoc_t>(count);
     if (!assocs) return nullptr;
     for (uint32_t i = 0; i < count; ++i) {
@@ -24,7 +37,6 @@ velkdirectfe_entity_assoc_t* associations_from_wire(const velkfe_assoc_t* wire, 
         rec.key1 = wire[i].key1;
         rec.assoc_word = wire[i].assoc_word;
         rec.member_count = wire[i].member_count;
-        // calloc refuses a slot count whose byte size overflows.
         rec.members = static_cast<velkdirectfe_entity_member_t*>(
             std::calloc(rec.member_count, sizeof(velkdirectfe_entity_member_t)));
         if (rec.members == nullptr) {

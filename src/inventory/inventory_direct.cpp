@@ -6,11 +6,14 @@ using namespace vdfe::inventory;
 
 namespace {
 
-// Holds the four lists for the length of a walk and releases them after it.
+// Holds the four lists for the length of a walk and releases them after it,
+// also when the thread is cancelled in a query or a callback: the lists are
+// fetched once the holder is whole, so its destructor runs on that path too.
 // A list whose query failed counts as empty.
 class InventoryLists {
 public:
-    explicit InventoryLists(int handle) : handle_(handle) {
+    explicit InventoryLists(int handle) : handle_(handle) {}
+    void fetch_all() {
         fetch(velkdirectfe_get_fru_attrs, frus_, fru_count_);
         fetch(velkdirectfe_get_sensor_attrs, sensors_, sensor_count_);
         fetch(velkdirectfe_get_indicator_attrs, indicators_, indicator_count_);
@@ -54,5 +57,6 @@ private:
 extern "C" int velkdirectfe_inventory_direct(int handle, velkdirectfe_inv_cb_t callback, void* root_data) {
     if (callback == nullptr) return -1;
     InventoryLists lists(handle);
+    lists.fetch_all();
     return walk(lists.sources(), callback, root_data);
 }

@@ -23,9 +23,9 @@ struct Sources {
 };
 
 // Builds the tree from the lists and reports it through callback (not null).
-// 0 when the walk ran; -1,
-// without any callback, when there is no object or no memory for the tree.
-int walk(const Sources& sources, velkdirectfe_inv_cb_t callback, void* root_data) noexcept;
+// 0 when the walk ran; -1, without any callback, when there is no object or
+// no memory for the tree. A cancelled callback's unwinding passes through.
+int walk(const Sources& sources, velkdirectfe_inv_cb_t callback, void* root_data);
 
 // Depth of a path: 0 for "/" and for null, else 1 plus the '/' characters
 // after the first character ("" has depth 1).

@@ -8,9 +8,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <type_traits>
-#include <unistd.h>
+#include <utility>
 
 #include "call_limits.h"
+#include "heap_buffer.h"
 
 namespace vdfe {
 namespace {
@@ -21,17 +22,6 @@ constexpr size_t kMarkBytes = 4;
 constexpr size_t kInlineCallBytes = 1024;
 // Replies up to this size are received on the stack.
 constexpr size_t kInlineReplyBytes = 4096;
-
-struct CallClient {
-    CLIENT client; // handed out; its cl_private points back here
-    int fd;
-    rpcprog_t program;
-    rpcvers_t version;
-    bool used;
-    uint32_t xid;
-    timespec deadline;
-    rpc_err error;
-};
 
 CallClient* self(CLIENT* client) { return static_cast<CallClient*>(client->cl_private); }
 
@@ -123,19 +113,17 @@ size_t encode_call(char* buffer, size_t size, rpc_msg* call, xdrproc_t encode_ar
 clnt_stat send_call(CallClient& c, rpc_msg* call, xdrproc_t encode_args, void* args, const timespec& deadline) {
     char inline_buffer[kInlineCallBytes];
     size_t length = encode_call(inline_buffer, sizeof inline_buffer, call, encode_args, args);
-    if (length != 0) return send_all(c.fd, inline_buffer, length, deadline);
+    if (length != 0) return send_all(c.socket.get(), inline_buffer, length, deadline);
 
     // Too long for the stack, or not encodable at all (then the size is 0).
     u_long header = xdr_sizeof(reinterpret_cast<xdrproc_t>(xdr_callmsg), call);
     u_long body = xdr_sizeof(encode_args, args);
     if (header == 0 || body == 0 || body > kLastFragment - 1 - header) return RPC_CANTENCODEARGS;
     size_t size = kMarkBytes + header + body;
-    char* buffer = static_cast<char*>(std::malloc(size));
-    if (buffer == nullptr) return RPC_SYSTEMERROR;
-    length = encode_call(buffer, size, call, encode_args, args);
-    clnt_stat sent = length != 0 ? send_all(c.fd, buffer, length, deadline) : RPC_CANTENCODEARGS;
-    std::free(buffer);
-    return sent;
+    HeapBuffer buffer = allocate_buffer(size);
+    if (!buffer) return RPC_SYSTEMERROR;
+    length = encode_call(buffer.get(), size, call, encode_args, args);
+    return length != 0 ? send_all(c.socket.get(), buffer.get(), length, deadline) : RPC_CANTENCODEARGS;
 }
 
 // ---- receiving ---------------------------------------------------------
@@ -294,7 +282,7 @@ clnt_stat call_once(CallClient& c, rpcproc_t procedure, xdrproc_t encode_args, v
     if (sent != RPC_SUCCESS) return sent;
 
     ReplyRecord record;
-    clnt_stat received = record.receive(c.fd, deadline);
+    clnt_stat received = record.receive(c.socket.get(), deadline);
     if (received != RPC_SUCCESS) return received;
     return decode_reply(c, record, decode_results, results);
 }
@@ -317,11 +305,9 @@ bool_t op_freeres(CLIENT*, xdrproc_t routine, void* results) {
     return TRUE;
 }
 
-void op_destroy(CLIENT* client) {
-    CallClient* c = self(client);
-    close(c->fd);
-    std::free(c);
-}
+// The call frame owns the client; destroying the handle can only close the
+// socket early.
+void op_destroy(CLIENT* client) { self(client)->socket.reset(); }
 
 bool_t op_control(CLIENT* client, u_int request, void* info) {
     CallClient& c = *self(client);
@@ -330,7 +316,7 @@ bool_t op_control(CLIENT* client, u_int request, void* info) {
         return TRUE;
     case CLGET_FD:
         if (info == nullptr) return FALSE;
-        *static_cast<int*>(info) = c.fd;
+        *static_cast<int*>(info) = c.socket.get();
         return TRUE;
     case CLGET_XID:
         if (info == nullptr) return FALSE;
@@ -345,6 +331,38 @@ bool_t op_control(CLIENT* client, u_int request, void* info) {
 using Operations = std::remove_pointer_t<decltype(CLIENT::cl_ops)>;
 const Operations kOperations{op_call, op_abort, op_geterr, op_freeres, op_destroy, op_control};
 
+// ---- AUTH_NONE -----------------------------------------------------------
+// Each client carries its own: libtirpc's is one handle for the process,
+// made lazily (racily, in 1.3.3) and taken under a lock on every call.
+
+void none_nothing(AUTH*) {}
+
+int none_marshal(AUTH* auth, XDR* xdrs) {
+    return xdr_opaque_auth(xdrs, &auth->ah_cred) && xdr_opaque_auth(xdrs, &auth->ah_verf);
+}
+
+int none_validate(AUTH*, opaque_auth*) { return TRUE; }
+
+int none_refresh(AUTH*, void*) { return FALSE; }
+
+int none_wrap(AUTH*, XDR* xdrs, xdrproc_t routine, caddr_t where) { return routine(xdrs, where); }
+
+using AuthOperations = std::remove_pointer_t<decltype(AUTH::ah_ops)>;
+const AuthOperations kNullAuthOperations{none_nothing, none_marshal, none_validate, none_refresh,
+                                         none_nothing, none_wrap,    none_wrap};
+
+// The transaction id: only this connection's one reply can match, so it need
+// not be secret or unique beyond the call, but differs from call to call as
+// libtirpc's does. It comes from the call's start on the monotonic clock and
+// the client's address (distinct between calls alive at once), mixed, at the
+// cost of no system call.
+uint32_t transaction_id(const timespec& deadline, const void* client) {
+    uint64_t x = static_cast<uint64_t>(deadline.tv_sec) * 1000000000u + static_cast<uint64_t>(deadline.tv_nsec);
+    x ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(client));
+    x *= 0x9E3779B97F4A7C15u;
+    return static_cast<uint32_t>(x >> 32) ^ static_cast<uint32_t>(x);
+}
+
 } // namespace
 
 timespec deadline_after(time_t seconds) noexcept {
@@ -353,26 +371,18 @@ timespec deadline_after(time_t seconds) noexcept {
     return t;
 }
 
-CLIENT* call_client_create(int fd, rpcprog_t program, rpcvers_t version, const timespec& deadline) noexcept {
-    AUTH* none = authnone_create(); // libtirpc's shared handle, made at load
-    auto* c = none == nullptr ? nullptr : static_cast<CallClient*>(std::calloc(1, sizeof(CallClient)));
-    if (c == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    c->client.cl_auth = none;
-    c->client.cl_ops = const_cast<Operations*>(&kOperations); // never written through
-    c->client.cl_private = c;
-    c->fd = fd;
-    c->program = program;
-    c->version = version;
-    c->deadline = deadline;
-    // Only this connection's one reply can match; the id need not be secret,
-    // but differs from call to call as libtirpc's does.
-    timespec t;
-    clock_gettime(CLOCK_REALTIME, &t);
-    c->xid = static_cast<uint32_t>(getpid()) ^ static_cast<uint32_t>(t.tv_sec) ^ static_cast<uint32_t>(t.tv_nsec);
-    return &c->client;
+CallClient::CallClient(Descriptor connected, rpcprog_t program_number, rpcvers_t version_number,
+                       const timespec& call_deadline) noexcept
+    : socket(std::move(connected)), program(program_number), version(version_number),
+      xid(transaction_id(call_deadline, this)), deadline(call_deadline) {
+    null_auth = AUTH{};
+    null_auth.ah_cred.oa_flavor = AUTH_NONE;
+    null_auth.ah_verf.oa_flavor = AUTH_NONE;
+    null_auth.ah_ops = const_cast<AuthOperations*>(&kNullAuthOperations); // never written through
+    client = CLIENT{};
+    client.cl_auth = &null_auth;
+    client.cl_ops = const_cast<Operations*>(&kOperations); // never written through
+    client.cl_private = this;
 }
 
 } // namespace vdfe

@@ -12,16 +12,39 @@
 // under a call raises no SIGPIPE in the caller's process.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <rpc/rpc.h>
 
+#include "descriptor.h"
+
 namespace vdfe {
 
-// Takes over fd (closed on destroy, or here on failure). The call made on the
-// client ends by deadline (CLOCK_MONOTONIC) or by the timeout that clnt_call
-// passes, whichever comes first. One call per client; a second fails.
-// Returns null when the client cannot be allocated.
-CLIENT* call_client_create(int fd, rpcprog_t program, rpcvers_t version, const timespec& deadline) noexcept;
+// One call's client, owned by the call frame for exactly that call (so it
+// costs no allocation). It takes over the connected socket, which closes when
+// the client goes. The call made on handle() ends by the deadline
+// (CLOCK_MONOTONIC) or by the timeout that clnt_call passes, whichever comes
+// first. One call per client; a second fails. Destroying the handle through
+// clnt_destroy only closes the socket early.
+struct CallClient {
+    CallClient(Descriptor connected, rpcprog_t program, rpcvers_t version, const timespec& deadline) noexcept;
+    CallClient(const CallClient&) = delete;
+    CallClient& operator=(const CallClient&) = delete;
+
+    // False when there was no connection to take over.
+    explicit operator bool() const noexcept { return static_cast<bool>(socket); }
+    CLIENT* handle() noexcept { return &client; }
+
+    CLIENT client;  // its cl_private points back here
+    AUTH null_auth; // AUTH_NONE: no credentials sent, no verifier checked
+    Descriptor socket;
+    rpcprog_t program;
+    rpcvers_t version;
+    bool used = false;
+    uint32_t xid;
+    timespec deadline;
+    rpc_err error{};
+};
 
 // Now plus the given seconds, on CLOCK_MONOTONIC.
 timespec deadline_after(time_t seconds) noexcept;

@@ -1,6 +1,12 @@
 // The call frame that every public function runs: connect, zero the result
 // storage, issue one procedure, read the status, copy the body out when it is
-// 0, release the decoded answer and destroy the client on every path.
+// 0, release the decoded answer and close the connection on every path.
+//
+// Every path includes a thread cancelled while it waits (connecting, pausing
+// between attempts, sending, awaiting the reply): glibc then unwinds the
+// thread's stack (abi::__forced_unwind), and the unwinding passes through
+// here, where nothing is noexcept, releasing the answer and the client on its
+// way. Nothing in the frame throws, so no exception leaves it otherwise.
 //
 // A public function states only its argument and what it copies out:
 //
@@ -12,6 +18,8 @@
 
 #include <utility>
 
+#include "call_client.h"
+#include "call_limits.h"
 #include "connection.h"
 #include "velkdirectfe_wire.h"
 #include "wire/procedure_table.h"
@@ -59,11 +67,12 @@ inline int status_of(const int& answer) { return answer; }
 // Runs one procedure. copy_out sees the answer only when its status is 0 and
 // returns 0, or -1 when it could not copy (it then leaves nothing allocated).
 template <typename Arg, typename Res, typename CopyOut>
-int call(const Procedure<Arg, Res>& procedure, Arg* argument, CopyOut&& copy_out) noexcept {
-    Client client = connect_with_retry();
+int call(const Procedure<Arg, Res>& procedure, Arg* argument, CopyOut&& copy_out) {
+    timespec deadline = deadline_after(kCallSeconds);
+    CallClient client(connect_with_retry(deadline), VELKD_PROG, VELKD_VERS, deadline);
     if (!client) return -1;
-    DecodedAnswer<Res> answer(client.get(), procedure.result_xdr);
-    if (procedure.stub(argument, &answer.value, client.get()) != RPC_SUCCESS) return -1;
+    DecodedAnswer<Res> answer(client.handle(), procedure.result_xdr);
+    if (procedure.stub(argument, &answer.value, client.handle()) != RPC_SUCCESS) return -1;
     int status = status_of(answer.value);
     if (status != 0) return status;
     return copy_out(std::as_const(answer.value));
@@ -71,7 +80,7 @@ int call(const Procedure<Arg, Res>& procedure, Arg* argument, CopyOut&& copy_out
 
 // A procedure whose answer is only its status.
 template <typename Arg, typename Res>
-int call(const Procedure<Arg, Res>& procedure, Arg* argument) noexcept {
+int call(const Procedure<Arg, Res>& procedure, Arg* argument) {
     return call(procedure, argument, [](const Res&) { return 0; });
 }
 

@@ -1,26 +1,23 @@
-// One RPC client per public call, owned for exactly that call.
+// The connection one public call is made on.
 #pragma once
 
-#include <memory>
-#include <rpc/rpc.h>
+#include <ctime>
 #include <sys/types.h>
+
+#include "descriptor.h"
 
 namespace vdfe {
 
-struct ClientDestroyer {
-    void operator()(CLIENT* client) const noexcept { clnt_destroy(client); }
-};
-using Client = std::unique_ptr<CLIENT, ClientDestroyer>;
-
 // Connects to the daemon's socket: up to 3 attempts, one second apart, and
-// only to a daemon that passes peer_is_trusted. The returned client's call
-// ends within 25 seconds of the start of the first attempt. Destroying the
-// client closes its socket.
-Client connect_with_retry() noexcept;
+// only to a daemon that passes peer_is_trusted. A daemon whose backlog is full
+// is waited for. Gives up at the deadline (CLOCK_MONOTONIC). The socket
+// returned is non-blocking; it is empty when no daemon was reached or the one
+// reached is not trusted.
+Descriptor connect_with_retry(const timespec& deadline);
 
 // The daemon is trusted when it runs as root, as this process's effective
 // user, or as the account named at build time (VELKDIRECTFE_DAEMON_USER,
 // none when empty).
-bool peer_is_trusted(uid_t peer) noexcept;
+bool peer_is_trusted(uid_t peer);
 
 } // namespace vdfe

@@ -279,7 +279,8 @@ inline const std::vector<Call> kCalls = {
          EXPECT_EQ(velkdirectfe_free_entity_associations(0, 3, a), 0);
      },
      3},
-    // a member count too large to allocate: the count is stored, no array
+    // member slots beyond what one reply may make the library allocate: the
+    // count is stored, no array
     {"associations_too_many_members", 24,
      [](Out& o) { return velkdirectfe_get_entity_associations(0, &o.count, as<Assoc>(o.list)); },
      {}, words({0, 1, 1, 2, 3, 0xFFFFFFFF, 0}),

@@ -4,35 +4,13 @@
 // error, a hang-up, a cut-off reply, each allocation) leaving each output as
 // it was and no descriptor open. Then what is refused before any call, the
 // frees, large calls and replies, and counts claimed beyond the reply.
-#include <dirent.h>
-
-#include <thread>
-
 #include "every_call.h"
 #include "failing_alloc.h"
+#include "transport/call_limits.h"
 
 using namespace vdfe::test;
 
 namespace {
-
-// Descriptors open in this process, once the number has stopped moving (the
-// test daemon closes its ends of connections as it sees the clients go).
-int settled_descriptors() {
-    auto count = [] {
-        int n = 0;
-        DIR* dir = opendir("/proc/self/fd");
-        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
-        closedir(dir);
-        return n;
-    };
-    int last = count();
-    for (int round = 0; round < 100; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        if (int now = count(); now != last) last = now;
-        else return now;
-    }
-    return last;
-}
 
 class EveryCall : public ApiTest, public testing::WithParamInterface<Call> {
 protected:
@@ -100,7 +78,7 @@ TEST_P(EveryCall, SendsItsArgumentsAndFailsWithOutputsUntouched) {
             ASSERT_EQ(result, call.result);
             if (call.check) call.check(out, before);
         });
-    EXPECT_GT(clean, std::string(call.name) == "sensor_attrs" ? 20 : 0); // decoding and copying
+    if (std::string(call.name) == "sensor_attrs") { EXPECT_GT(clean, 20); } // decoding and copying
     EXPECT_EQ(settled_descriptors(), descriptors) << "a path left its socket open";
 }
 
@@ -226,27 +204,49 @@ TEST_F(ApiTest, FruWritesPrivateCopyFirstAndBeyondTheClientsStackBuffers) {
             EXPECT_EQ(r, 0);
             EXPECT_EQ(result, 20000);
         });
-    EXPECT_GE(allocations, 3); // the private copy, the client, the call's buffer
+    EXPECT_GE(allocations, 2); // the private copy and the call's buffer
 }
 
 // Counts and lengths claimed far beyond what the reply holds: no allocation
-// is made for the claim, only for what arrives.
+// is made for the claim, only for what arrives. Member slots of associations
+// are not carried by the reply at all: one reply may make the library
+// allocate at most as many bytes of them as a reply may carry, in all.
 TEST_F(ApiTest, HostileCountsReserveOnlyWhatArrives) {
-    daemon.reply(3, words({0, 12000000, 0x41424300})); // 12 million records claimed
-    daemon.reply(20, words({0, 0xFFFFFFF0, 0x41414141}));
-    daemon.reply(21, words({0, 0x7FFFFFFF, 1, 2, 3}));
-    uint32_t count = 5, length = 0;
+    constexpr uint32_t kSlotsAtLimit = uint32_t(vdfe::kReplyByteLimit / sizeof(velkdirectfe_entity_member_t));
+    const Bytes slots_claim = words({0, 1, 1, 2, 3, 0xFFFFFFFF, 0}); // 20 bytes of association
+    uint32_t count = 5, length = 0, assoc_count = 0;
     velkdirectfe_sensor_attr_t* attrs = nullptr;
+    velkdirectfe_entity_assoc_t* assocs = nullptr;
     char* strid = nullptr;
     uint8_t buffer[4];
-    for (const std::function<int()>& call : std::vector<std::function<int()>>{
-             [&] { return velkdirectfe_get_sensor_attrs(0, &count, &attrs); },
-             [&] { return velkdirectfe_logical_num_to_strid(0, 1, &strid); },
-             [&] { return velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &length); }}) {
+    const std::vector<std::pair<Bytes, std::function<int()>>> claims = {
+        {words({0, 12000000, 0x41424300}), // 12 million records claimed
+         [&] { return velkdirectfe_get_sensor_attrs(0, &count, &attrs); }},
+        {words({0, 0xFFFFFFF0, 0x41414141}), [&] { return velkdirectfe_logical_num_to_strid(0, 1, &strid); }},
+        {words({0, 0x7FFFFFFF, 1, 2, 3}),
+         [&] { return velkdirectfe_read_fru_direct(0, "mb", 0, 4, buffer, &length); }},
+        {slots_claim, [&] { return velkdirectfe_get_entity_association(0, 1, 2, &assocs); }},
+        {slots_claim, [&] { return velkdirectfe_get_entity_associations(0, &assoc_count, &assocs); }},
+        // two associations that each fit, one slot beyond the limit together
+        {words({0, 2, 1, 2, 3, kSlotsAtLimit / 2, 0, 4, 5, 6, kSlotsAtLimit / 2 + 1, 0}),
+         [&] { return velkdirectfe_get_entity_associations(0, &assoc_count, &assocs); }},
+    };
+    for (const auto& [reply, call] : claims) {
+        for (uint32_t procedure : {3u, 20u, 21u, 23u, 24u}) daemon.reply(procedure, reply);
         AllocationProbe::count_only();
+        auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(call(), -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         EXPECT_LE(AllocationProbe::largest_request(), 64u * 1024);
     }
     AllocationProbe::disarm();
     EXPECT_EQ(count, 5u);
+    EXPECT_EQ(assocs, nullptr);
+    // Exactly at the limit the slots are delivered (all zero past the nodes).
+    daemon.reply(24, words({0, 2, 1, 2, 3, kSlotsAtLimit / 2, 1, 7, 8, 4, 5, 6, kSlotsAtLimit / 2, 0}));
+    ASSERT_EQ(velkdirectfe_get_entity_associations(0, &assoc_count, &assocs), 0);
+    ASSERT_EQ(assoc_count, 2u);
+    EXPECT_EQ(assocs[0].members[0].key1, 8u);
+    EXPECT_EQ(assocs[1].members[kSlotsAtLimit / 2 - 1].key0, 0u);
+    EXPECT_EQ(velkdirectfe_free_entity_associations(0, 2, assocs), 0);
 }

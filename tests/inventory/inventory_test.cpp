@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "cancellable_thread.h"
 #include "failing_alloc.h"
 #include "reference_walk.h"
 #include "test_daemon.h"
@@ -156,6 +157,38 @@ TEST_F(InventoryWalk, NullOrThrowingCallbacksGiveChildrenNullParentData) {
     using Seen = std::vector<std::pair<std::string, void*>>;
     EXPECT_EQ(seen, (Seen{{"/a", kRootData}, {"/c", kRootData}, {"/a/b", nullptr},
                           {"/a/b/d", nullptr}}));
+}
+
+namespace {
+
+// Cancels its own thread and reaches a cancellation point.
+void* cancelling_callback(const char*, uint32_t, const uint8_t*, const velkdirectfe_nvlist_t*, void*) {
+    pthread_cancel(pthread_self());
+    pthread_testcancel();
+    return nullptr;
+}
+
+} // namespace
+
+// A walk whose thread is cancelled, in its first callback or while its third
+// query waits for a silent daemon, ends that thread as a cancelled blocking
+// read would: the process lives on, the lists obtained and the tree are
+// released (the leak checker watches) and no descriptor stays open.
+TEST_F(InventoryWalk, CancelledWalkEndsItsThreadAndReleasesEverything) {
+    serve_worked_example();
+    for (bool in_query : {false, true}) {
+        if (in_query) daemon.script(5, {Behaviour::silent, {}});
+        int descriptors = settled_descriptors();
+        size_t calls_before = daemon.call_count();
+        CancellableThread walker([] { velkdirectfe_inventory_direct(0, cancelling_callback, kRootData); });
+        for (int i = 0; in_query && i < 500 && daemon.call_count() < calls_before + 3; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (in_query) walker.cancel();
+        EXPECT_EQ(walker.join(), PTHREAD_CANCELED) << (in_query ? "in a query" : "in a callback");
+        EXPECT_EQ(settled_descriptors(), descriptors);
+        EXPECT_EQ(daemon.call_count(), calls_before + (in_query ? 3 : 4));
+    }
 }
 
 // A failed query leaves its kind out but a path above the others still

@@ -1,6 +1,8 @@
 #include "test_daemon.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -64,6 +66,23 @@ int listen_on_socket_path() {
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0)
         abort();
     return fd;
+}
+
+int settled_descriptors() {
+    auto count = [] {
+        int n = 0;
+        DIR* dir = opendir("/proc/self/fd");
+        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
+        closedir(dir);
+        return n;
+    };
+    int last = count();
+    for (int round = 0; round < 100; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (int now = count(); now != last) last = now;
+        else return now;
+    }
+    return last;
 }
 
 TestUser test_user(const std::string& name) {
@@ -171,6 +190,12 @@ void TestDaemon::answer(int fd, const CallRecord& call) {
     // An accepted reply: SUCCESS (0) and the result, PROC_UNAVAIL (3) or
     // GARBAGE_ARGS (4). On hang_up the server closes the connection.
     if (script.behaviour == Behaviour::hang_up) return;
+    if (script.behaviour == Behaviour::silent) {
+        pollfd hung_up{fd, POLLIN, 0};
+        char byte;
+        while (poll(&hung_up, 1, 30000) > 0 && recv(fd, &byte, 1, 0) > 0) {}
+        return;
+    }
     uint32_t state = std::array{0u, 3u, 4u}[static_cast<size_t>(script.behaviour)]; // Behaviour's order
     send_bytes(fd, fragmented(words({call.xid, 1, 0, 0, 0, state}) + (state == 0 ? script.result : Bytes{})));
 }

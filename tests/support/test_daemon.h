@@ -26,6 +26,10 @@ namespace vdfe::test {
 // A listening socket on the daemon's path (a stale one removed first).
 int listen_on_socket_path();
 
+// Descriptors open in this process, once the number has stopped moving (the
+// test daemon closes its ends of connections as it sees the clients go).
+int settled_descriptors();
+
 // A system account for tests of who may answer, created once and shared by
 // tests running at the same time.
 struct TestUser {
@@ -77,6 +81,7 @@ enum class Behaviour {
     no_procedure, // PROC_UNAVAIL
     garbage_args, // GARBAGE_ARGS
     hang_up,      // close the connection without a reply
+    silent,       // answer nothing until the client hangs up (at most 30 s)
 };
 
 struct Script {

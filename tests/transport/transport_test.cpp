@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cancellable_thread.h"
 #include "test_daemon.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"
@@ -54,6 +56,92 @@ TEST(Connection, DaemonThatStartsBetweenAttemptsIsReached) {
     daemon.reply_status(19, 0);
     EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), 0);
 }
+
+namespace {
+
+// A listener on the daemon's path holding one connection it has not
+// accepted: with a backlog of 0 the kernel refuses any other until then.
+struct FullBacklog {
+    FullBacklog() : listener(listen_on_socket_path()), filler(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, VELKD_SOCKET_PATH);
+        if (listen(listener, 0) != 0 || connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            abort();
+    }
+    ~FullBacklog() {
+        close(filler);
+        close(listener);
+        unlink(VELKD_SOCKET_PATH);
+    }
+    int listener, filler;
+};
+
+} // namespace
+
+// The daemon is busy, not absent: the call waits past the pauses between
+// attempts for its turn, and is answered.
+TEST(Connection, DaemonWithAFullBacklogIsWaitedFor) {
+    FullBacklog busy;
+    std::thread daemon([&busy] {
+        std::this_thread::sleep_for(milliseconds(2500));
+        close(accept(busy.listener, nullptr, nullptr)); // the one that filled it
+        pollfd next{busy.listener, POLLIN, 0};
+        if (poll(&next, 1, 10000) != 1) return; // the call gave up
+        int fd = accept(busy.listener, nullptr, nullptr);
+        CallRecord call;
+        if (read_call(fd, &call)) send_bytes(fd, one_record(success_reply_head(call.xid) + words({0})));
+        close(fd);
+    });
+    auto start = steady_clock::now();
+    EXPECT_EQ(velkdirectfe_reset_all_sensors_state(0), 0);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(2400));
+    daemon.join();
+}
+
+namespace {
+
+// Where a call is when its thread is cancelled: what it meets is set up
+// first, and lives until the thread has been joined.
+struct CancelCase {
+    const char* name;
+    std::function<std::shared_ptr<void>()> meet;
+};
+void PrintTo(const CancelCase& c, std::ostream* out) { *out << c.name; }
+
+const CancelCase kCancelled[] = {
+    {"WaitingForTheReplyOfASilentDaemon",
+     [] {
+         auto daemon = std::make_shared<TestDaemon>();
+         daemon->script(8, {Behaviour::silent, {}});
+         return daemon;
+     }},
+    {"ConnectingToAFullBacklog", [] { return std::make_shared<FullBacklog>(); }},
+    {"PausingBetweenAttemptsWithoutADaemon", [] { return std::shared_ptr<void>(); }},
+};
+
+class CancelledCaller : public testing::TestWithParam<CancelCase> {};
+
+} // namespace
+
+// A caller's thread cancelled in the middle of a call ends as one cancelled
+// in a blocking read would: the process lives on, the call's socket is
+// closed and its memory released (the leak checker watches the process).
+TEST_P(CancelledCaller, ThreadEndsAndTheCallLeavesNothingBehind) {
+    std::shared_ptr<void> peer = GetParam().meet();
+    int descriptors = settled_descriptors();
+    CancellableThread caller([] {
+        velkdirectfe_plat_names_t names{};
+        velkdirectfe_get_platform_names(0, &names);
+    });
+    std::this_thread::sleep_for(milliseconds(400)); // well inside the call
+    caller.cancel();
+    EXPECT_EQ(caller.join(), PTHREAD_CANCELED);
+    EXPECT_EQ(settled_descriptors(), descriptors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, CancelledCaller, testing::ValuesIn(kCancelled),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A peer that accepts, reads a little and closes: the library's next write
 // would raise SIGPIPE, which must neither kill the process nor reach it.
@@ -159,6 +247,11 @@ void send_forever(int fd, const Bytes& bytes) {
     while (send_bytes(fd, bytes)) {}
 }
 
+// A reply record to the call: its xid, REPLY, then `rest`.
+RawServer::Script replying(Bytes rest) {
+    return [rest](int fd, const CallRecord& call) { send_bytes(fd, one_record(words({call.xid, 1}) + rest)); };
+}
+
 struct HostileCase {
     const char* name;
     RawServer::Script script;
@@ -204,6 +297,15 @@ const HostileCase kHostile[] = {
          if (send_bytes(fd, record_mark(0x7FFFFFFF, true) + head))
              send_forever(fd, Bytes(1 << 16, 's'));
      }},
+    // Every kind of rejection: denied (RPC version, authentication) or
+    // accepted with a verifier and a failure.
+    {"DeniedRpcVersionMismatch", replying(words({1, 0, 2, 2})), seconds(0), seconds(10)},
+    {"DeniedAuthenticationError", replying(words({1, 1, 5})), seconds(0), seconds(10)},
+    {"AcceptedProgramVersionMismatch", replying(words({0, 0, 0, 2, 2, 3})), seconds(0), seconds(10)},
+    {"AcceptedProgramUnavailable", replying(words({0, 0, 0, 1})), seconds(0), seconds(10)},
+    {"AcceptedProcedureUnavailable", replying(words({0, 0, 0, 3})), seconds(0), seconds(10)},
+    {"AcceptedGarbageArguments", replying(words({0, 0, 0, 4})), seconds(0), seconds(10)},
+    {"AcceptedSystemError", replying(words({0, 0, 0, 5})), seconds(0), seconds(10)},
     {"ReplyJustOverTheSizeLimit",
      [](int fd, const CallRecord& call) {
          send_names_reply(fd, call.xid, uint32_t(kReplyByteLimit - names_record_bytes(0) + 4));
