@@ -4,59 +4,31 @@
 // still a 200, so the exporter itself is never the thing that is down.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 
-#include <algorithm>
-#include <charconv>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+#include <exception>
+#include <optional>
 
 #include "exit_codes.h"
-#include "exposition.h"
-#include "velkdirectfe.h"
+#include "http_server.h"
+#include "listen_address.h"
 #include "shared_reading.h"
+#include "velkdirectfe.h"
 
 namespace {
 
 namespace exit_code = velk::exit_code;
+using namespace velkdirect::exporter;
 
 constexpr const char* kDefaultAddress = "127.0.0.1:9745";
-constexpr int kHandlerThreads = 16;
-
-struct Address {
-    std::string host;
-    int port = 0;
-};
-
-// HOST:PORT, [IPV6]:PORT, or :PORT for every interface. Port 0 takes a free one.
-std::optional<Address> parse_address(const std::string& text) {
-    auto colon = text.rfind(':');
-    if (colon == std::string::npos) return std::nullopt;
-    Address out;
-    out.host = text.substr(0, colon);
-    if (out.host.size() >= 2 && out.host.front() == '[' && out.host.back() == ']')
-        out.host = out.host.substr(1, out.host.size() - 2);
-    if (out.host.empty()) out.host = "0.0.0.0";
-    std::string port = text.substr(colon + 1);
-    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), out.port);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || out.port < 0 || out.port > 65535)
-        return std::nullopt;
-    return out;
-}
-
-constexpr const char* kIndexPage = R"(<!DOCTYPE html>
-<html><head><title>velkdirect exporter</title></head>
-<body>
-<h1>velkdirect exporter</h1>
-<p>Sensor readings, thresholds and indicator modes of the platform that the
-management daemon serves, read at every scrape.</p>
-<p><a href="metrics">Metrics</a></p>
-</body></html>
-)";
+// How often the request deadlines are checked.
+constexpr long kTickNanoseconds = 250'000'000;
 
 } // namespace
 
@@ -71,21 +43,22 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.1, 600.0))
         ->capture_default_str();
     app.set_version_flag("--version", fmt::format("velkdirect-exporter {}", VELKDIRECTFE_VERSION_STRING));
-    app.footer("Metrics are documented in velkdirect-exporter(1). Exit status: 0 after SIGINT or SIGTERM, 1 when "
-               "the address cannot be bound, 2 on bad usage.");
+    app.footer("Metrics and the limits on clients are documented in velkdirect-exporter(1). Exit status: 0 after "
+               "SIGINT or SIGTERM, 1 when the address cannot be bound, 2 on bad usage.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? exit_code::ok : exit_code::usage;
     }
-    auto address = parse_address(listen);
+    auto address = parse_listen_address(listen);
     if (!address) {
         fmt::print(stderr, "velkdirect-exporter: --web.listen-address: \"{}\" is not HOST:PORT\n", listen);
         return exit_code::usage;
     }
 
-    // Signals go to one thread that stops the server; no handler runs
-    // inside httplib's or the library's code.
+    // Signals are taken by the main thread with sigtimedwait, between its
+    // periodic work; every thread started from here on has them blocked, so
+    // no handler runs inside the HTTP library's or the platform library's code.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -93,49 +66,34 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    velkdirect::exporter::SharedReading shared;
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kHandlerThreads); };
-    const auto longest = std::chrono::duration<double>(timeout_s);
+    ListeningSocket socket = listen_on(*address);
+    if (socket.fd < 0) {
+        fmt::print(stderr, "velkdirect-exporter: cannot listen on {}: {}\n", listen, socket.error);
+        return exit_code::failed;
+    }
 
-    server.Get("/metrics", [&](const httplib::Request& req, httplib::Response& res) {
-        auto timeout = longest;
-        // Answer a little before Prometheus gives up on the scrape.
-        if (req.has_header("X-Prometheus-Scrape-Timeout-Seconds")) {
-            const std::string header = req.get_header_value("X-Prometheus-Scrape-Timeout-Seconds");
-            char* end = nullptr;
-            double seconds = std::strtod(header.c_str(), &end);
-            if (end != header.c_str() && seconds > 0)
-                timeout = std::min(timeout, std::chrono::duration<double>(seconds * 0.9));
-        }
-        auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
-        res.set_content(velkdirect::metrics::exposition(shared.get(deadline)),
-                        std::string(velkdirect::metrics::kContentType));
-    });
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content(kIndexPage, "text/html"); });
-
-    int port = address->port;
-    bool bound = port == 0 ? (port = server.bind_to_any_port(address->host)) > 0
-                           : server.bind_to_port(address->host, port);
-    if (!bound) {
-        fmt::print(stderr, "velkdirect-exporter: cannot listen on {}\n", listen);
+    SharedReading shared;
+    std::optional<HttpServer> server;
+    try {
+        server.emplace(socket.fd, shared, std::chrono::duration<double>(timeout_s));
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "velkdirect-exporter: {}\n", e.what());
         return exit_code::failed;
     }
     bool v6 = address->host.find(':') != std::string::npos;
     fmt::print(stderr, "velkdirect-exporter {}: listening on http://{}{}{}:{}/metrics\n", VELKDIRECTFE_VERSION_STRING,
-               v6 ? "[" : "", address->host, v6 ? "]" : "", port);
+               v6 ? "[" : "", address->host, v6 ? "]" : "", socket.port);
 
-    std::thread stopper([&] {
-        int signo = 0;
-        sigwait(&signals, &signo);
-        server.stop();
-    });
-    server.listen_after_bind();
+    const timespec tick{0, kTickNanoseconds};
+    for (;;) {
+        int signo = sigtimedwait(&signals, nullptr, &tick);
+        if (signo == SIGINT || signo == SIGTERM) break;
+        server->tick();
+    }
     fmt::print(stderr, "velkdirect-exporter: stopping\n");
+    server.reset();
     // A reading stuck on a hung daemon may take the library's whole call
     // timeout; nobody waits for it any more.
     if (shared.busy()) std::_Exit(exit_code::ok);
-    stopper.join();
     return exit_code::ok;
 }

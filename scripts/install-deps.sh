@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
-  libcpp-httplib-dev
+  libmicrohttpd-dev
   jq libsystemd-dev scdoc
 )
 # The cross compiler checks the record layouts of the 32-bit big-endian target;

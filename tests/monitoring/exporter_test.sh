@@ -2,10 +2,13 @@
 # velkdirect-exporter end to end, in a private /tmp and a network namespace of
 # its own (only loopback, every port free):
 #   exporter_test.sh BINDIR RULES
-# promtool lints the exporter's and `velkdirect metrics` output; a real
-# Prometheus scrapes it every second: every sensor is there, a sensor pushed
-# past its critical threshold shows with its alert; the exporter answers 200
-# with velkdirect_up 0 for a stopped daemon, and on time for a hung one.
+# promtool lints the exporter's and `velkdirect metrics` output; hostile
+# clients (slow, endless, numerous, all from 127.0.0.1) are cut off or refused
+# while scrapes from 127.0.0.2 are answered on time; a second exporter on the
+# same address is refused; a real Prometheus scrapes it every second: every
+# sensor is there, a sensor pushed past its critical threshold shows with its
+# alert; the exporter answers 200 with velkdirect_up 0 for a stopped daemon,
+# on time for a hung one, and at once to a scrape waiting when it is stopped.
 set -euo pipefail
 bin=$1 rules=$2
 sim=$bin/daemon/velkd-sim cli=$bin/cli/velkdirect exporter=$bin/exporter/velkdirect-exporter
@@ -65,6 +68,66 @@ lint "$work/cli-metrics"
 curl -fsS "$exporter_url/" | grep -q 'href="metrics"' || fail "no link to the metrics on /"
 [[ $(curl -s -o /dev/null -w '%{http_code}' "$exporter_url/nothing") == 404 ]] || fail "not a 404"
 
+# Hostile clients. Connections are bash's /dev/tcp, from 127.0.0.1; the
+# scrapes that must still be answered come from 127.0.0.2.
+trap '' PIPE # a write to a connection the exporter cut fails, and the test goes on
+per_address=8 request_deadline=5
+other_scrape() { # a scrape from another address, answered within 2 s
+  [[ $(curl -sS -m 2 --interface 127.0.0.2 -o "$work/metrics" -w '%{http_code}' "$exporter_url/metrics") == 200 ]] &&
+    has 'velkdirect_up 1'
+}
+is_closed() { # FD: the exporter closed it (end of file rather than a timeout)
+  local byte status
+  IFS= read -r -t 0.2 -N 1 -u "$1" byte
+  status=$?
+  ((status == 1))
+}
+# Twice the per-address cap plus one (more than the old server's 16 threads),
+# each sending its request a byte a second: the cap refuses the extra ones at
+# once, a scrape from another address is answered meanwhile, and the ones let
+# in are cut at the request deadline.
+slow=()
+for _ in $(seq $((2 * per_address + 1))); do
+  exec {fd}<>/dev/tcp/127.0.0.1/9745
+  slow+=("$fd")
+done
+request=$'GET /metrics HTTP/1.1\r\nHost: slow\r\nX-Slow: '
+sleep 0.5
+closed=0
+for fd in "${slow[@]}"; do is_closed "$fd" && closed=$((closed + 1)); done
+((closed == per_address + 1)) || fail "$closed of $((2 * per_address + 1)) connections from one address refused"
+for ((second = 0; second <= request_deadline + 1; second++)); do
+  for fd in "${slow[@]}"; do printf '%s' "${request:second:1}" >&"$fd" 2>/dev/null || true; done
+  ((second == 1)) && { other_scrape || fail "no scrape while slow requests trickle in"; }
+  sleep 1
+done
+closed=0
+for fd in "${slow[@]}"; do is_closed "$fd" && closed=$((closed + 1)); done
+((closed == ${#slow[@]})) || fail "$((${#slow[@]} - closed)) slow requests still open past the deadline"
+for fd in "${slow[@]}"; do exec {fd}>&-; done
+# A request line or a header line that never ends is refused at the cap on
+# each connection's buffer; the exporter answers and closes.
+while IFS='|' read -r what start code; do
+  exec {fd}<>/dev/tcp/127.0.0.1/9745
+  { printf '%b' "$start"; head -c 100000 /dev/zero | tr '\0' a; } >&"$fd" 2>/dev/null &
+  IFS= read -r -t 3 -u "$fd" status_line || true
+  [[ $status_line == "HTTP/1.1 $code "* ]] || fail "$what: answered \"$status_line\", not $code"
+  exec {fd}>&-
+done <<'ROWS'
+an endless request line|GET /metrics?|414
+an endless header line|GET /metrics HTTP/1.1\r\nHost: endless\r\nX-Endless: |431
+ROWS
+other_scrape || fail "no scrape after the hostile clients"
+trap - PIPE
+# An address in use is refused, never shared.
+if timeout 5 "$exporter" --web.listen-address 127.0.0.1:9745 2>"$work/second.log"; then
+  fail "a second exporter started on the same address"
+else
+  status=$?
+fi
+((status == 1)) || fail "a second exporter on the same address: status $status, not 1"
+grep -q 'cannot listen on 127.0.0.1:9745' "$work/second.log" || fail "no word on the address in use"
+
 promtool check rules "$rules" >/dev/null || fail "the example rules do not load"
 cat >"$work/prometheus.yml" <<YAML
 global: {scrape_interval: 1s, scrape_timeout: 1s, evaluation_interval: 1s}
@@ -106,6 +169,22 @@ start=$SECONDS
 scrape -H 'X-Prometheus-Scrape-Timeout-Seconds: 1'
 ((SECONDS - start <= 2)) || fail "scrape of a hung daemon took $((SECONDS - start)) s"
 has 'velkdirect_up 0' || fail "up while the daemon hangs"
+# Stopped while a scrape waits for the hung daemon, an exporter answers that
+# scrape at once with up 0 and exits cleanly.
+"$exporter" --web.listen-address 127.0.0.1:9746 2>>"$work/exporter.log" &
+stopping_pid=$!
+pids+=("$stopping_pid")
+wait_for "a second exporter" curl -fsS -o /dev/null http://127.0.0.1:9746/
+curl -sS -o "$work/waiting" -w '%{http_code}' http://127.0.0.1:9746/metrics >"$work/waiting-code" &
+waiting_pid=$!
+sleep 0.5
+start=$SECONDS
+kill "$stopping_pid"
+wait "$stopping_pid" || fail "an exporter stopped with a scrape waiting exited with $?"
+wait "$waiting_pid" || true
+((SECONDS - start <= 2)) || fail "an exporter with a scrape waiting took $((SECONDS - start)) s to stop"
+[[ $(<"$work/waiting-code") == 200 ]] && grep -q 'velkdirect_up 0' "$work/waiting" ||
+  fail "the scrape waiting when the exporter stopped was not answered"
 stop_daemon
 
 start_daemon

@@ -1,19 +1,14 @@
-// The exposition text, the check verdict and the shared reading of the
-// exporter without a daemon; the platform reading against a scripted one.
+// The exposition text and the check verdict without a daemon; the platform
+// reading against a scripted one.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <future>
 #include <limits>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "exposition.h"
 #include "monitoring_commands.h"
-#include "shared_reading.h"
 #include "test_daemon.h"
 
 namespace velkdirect {
@@ -148,34 +143,6 @@ TEST(Check, VerdictAndPerformanceData) {
     SensorRow open_ended = row("o", "volts", 1, 0);
     open_ended.reading.thresholds = {NAN, NAN, NAN, 2, NAN, NAN};
     EXPECT_EQ(check_sensors({open_ended}, false).line, "VELKDIRECT OK - 1 sensor ok | o=1;~:2;;;");
-}
-
-TEST(SharedReading, ConcurrentScrapesShareOneReadingAndLateOnesGetUpZero) {
-    std::atomic<int> reads{0};
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    exporter::SharedReading shared([&] {
-        ++reads;
-        released.wait();
-        PlatformReading r;
-        r.up = true;
-        return r;
-    });
-    auto in = [](auto duration) { return std::chrono::steady_clock::now() + duration; };
-    // A scrape whose deadline passes while the daemon hangs gets up 0 (the
-    // exporter's end-to-end test bounds how long it takes).
-    EXPECT_FALSE(shared.get(in(std::chrono::milliseconds(50))).up);
-    // Scrapes arriving meanwhile join the reading under way.
-    std::vector<std::future<PlatformReading>> scrapes;
-    for (int i = 0; i < 8; ++i)
-        scrapes.push_back(std::async(std::launch::async, [&] { return shared.get(in(std::chrono::seconds(30))); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    release.set_value();
-    for (auto& s : scrapes) EXPECT_TRUE(s.get().up);
-    EXPECT_EQ(reads.load(), 1);
-    // The next scrape gets a fresh reading, not the finished one.
-    EXPECT_TRUE(shared.get(in(std::chrono::seconds(30))).up);
-    EXPECT_EQ(reads.load(), 2);
 }
 
 // A daemon that refuses a list or answers garbage: the reading says down,
