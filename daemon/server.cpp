@@ -108,8 +108,8 @@ public:
 
     // Drops the clients whose deadline has passed and who are at fault:
     // shutting the socket down makes it readable, and the event loop (or the
-    // worker answering it) then closes it. Then gives back to the system
-    // what the connections closed since the last sweep freed.
+    // worker answering it) then closes it. Then trims the heap when much was
+    // freed and little is held.
     void sweep() {
         Deadline now = now_ns();
         {

@@ -371,6 +371,25 @@ TEST(Starvation, AStalledReaderIsDroppedAndASteadyOneServedToTheEnd) {
     ::close(steady);
 }
 
+// Time the daemon spends busy counts against no client: a call that waits
+// unread past the first-byte deadline, behind others whose large replies
+// the event loops build one after another, is still answered.
+TEST(Starvation, TimeTheDaemonSpendsBusyCountsAgainstNoClient) {
+    DaemonProcess daemon({"--config", wide_description(), "--first-byte-timeout-ms", "100"});
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    std::vector<int> busy(40); // each asks for 2 MB, all ahead of the late call
+    for (int& fd : busy) fd = connect_raw();
+    auto connected = Clock::now();
+    int late = connect_raw();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // accepted, and waiting for a call
+    for (int fd : busy) ASSERT_TRUE(vdfe::test::send_bytes(fd, rec(VELKD_GET_SENSOR_ATTRS)));
+    ASSERT_TRUE(vdfe::test::send_bytes(late, rec(VELKD_GET_NORM_THRESHOLD, words({4}))));
+    if (seconds_since(connected) > 0.08) GTEST_SKIP() << "this test was too slow to send before the deadline";
+    EXPECT_EQ(read_reply(late), accepted(SUCCESS));
+    for (int fd : busy) ::close(fd);
+    ::close(late);
+}
+
 // Replies not yet read are held to one budget: past it a new reply waits,
 // and the call is answered once a reader makes room.
 TEST(Starvation, NewRepliesWaitWhileRepliesNotYetReadFillTheirBudget) {
