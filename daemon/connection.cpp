@@ -1,14 +1,17 @@
 #include "connection.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 
 #include "call_io.h"
+#include "record_limits.h"
 #include "handlers.h"
 #include "log.h"
 #include "velkdirectfe_wire.h"
@@ -66,11 +69,31 @@ ReplyEncoder& encoder() {
 enum class Feed { more, call, too_big };
 
 // Buffers of a connection larger than this are given back between calls.
-constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+constexpr std::size_t kKeptBufferBytes = 8 * 1024;
+
+// What the record counts against its limit.
+std::size_t counted(const Connection& c) { return c.call.size() + c.empty_mark_bytes; }
+
+// Room for `more` bytes: the buffer grows with the bytes that come, never
+// with a claim, and never past the record's limit, so that what it holds
+// stays close to what came.
+void make_room(Connection& c, std::size_t more) {
+    std::size_t need = c.call.size() + more;
+    if (need <= c.call.capacity()) return;
+    c.call.reserve(std::max(need, std::min(2 * c.call.capacity(), c.record_limit)));
+}
+
+// Gives a large buffer back, and says so for the heap's next trim.
+void release_if_large(Connection& c, std::vector<char>& buffer) {
+    if (buffer.capacity() <= kKeptBufferBytes) return;
+    if (c.budgets != nullptr) c.budgets->freed += buffer.capacity();
+    std::vector<char>().swap(buffer);
+}
 
 // Takes bytes of the record stream from [at, end) until the current record
 // is complete; `at` is left after what was taken.
-Feed feed(Connection& c, const char*& at, const char* end, std::size_t max_call_bytes) {
+Feed feed(Connection& c, const char*& at, const char* end) {
+    if (c.record_limit == 0) c.record_limit = largest_record_limit();
     while (at < end) {
         if (c.marker_have < 4) {
             c.marker[c.marker_have++] = static_cast<unsigned char>(*at++);
@@ -79,19 +102,52 @@ Feed feed(Connection& c, const char*& at, const char* end, std::size_t max_call_
                             (uint32_t{c.marker[2]} << 8) | c.marker[3];
             c.last_fragment = (word & 0x80000000u) != 0;
             c.fragment_left = word & 0x7FFFFFFFu;
-            // The buffer grows with the bytes that come, never with a claim.
-            if (c.fragment_left > max_call_bytes - std::min(max_call_bytes, c.call.size())) return Feed::too_big;
+            if (c.fragment_left == 0 && !c.last_fragment) c.empty_mark_bytes += 4;
+            if (c.fragment_left > c.record_limit || counted(c) > c.record_limit - c.fragment_left)
+                return Feed::too_big;
         }
         std::size_t take = std::min<std::size_t>(c.fragment_left, static_cast<std::size_t>(end - at));
+        bool had_head = c.call.size() >= kCallHeadWords * 4;
+        make_room(c, take);
         c.call.insert(c.call.end(), at, at + take);
         at += take;
         c.fragment_left -= static_cast<uint32_t>(take);
+        // The header names the procedure, and with it the record's own limit.
+        if (!had_head && c.call.size() >= kCallHeadWords * 4) {
+            c.record_limit = record_limit(c.call.data());
+            if (counted(c) > c.record_limit || c.fragment_left > c.record_limit - counted(c)) return Feed::too_big;
+        }
         if (c.fragment_left == 0) {
             c.marker_have = 0;
             if (c.last_fragment) return Feed::call;
         }
     }
     return Feed::more;
+}
+
+// A client dropped to keep the calls within their budget: shutting its
+// socket down makes it readable, and its event loop (or the worker holding
+// it) then closes it and frees what it held.
+void drop_for_budget(Connection* c) {
+    log(LogLevel::debug, "dropping the client holding the most of the calls not yet answered: their budget is spent");
+    ::shutdown(c->fd, SHUT_RDWR);
+}
+
+// Tells the budgets what the connection holds now: its call (partly
+// received, or whole and not yet answered) and the reply the client has not
+// read yet. False when it is dropped to keep the calls within theirs.
+bool account(Connection& c) {
+    if (c.budgets == nullptr) return true;
+    c.budgets->replies.charge(&c, c.out_sent < c.out.size() ? c.out.capacity() : 0);
+    return c.budgets->calls.hold(&c, c.call.capacity() + c.pending.capacity(), drop_for_budget);
+}
+
+void start_call(Connection& c, const ConnectionLimits& limits) {
+    c.in_call = true;
+    c.phase = Phase::receiving;
+    c.call_deadline = deadline_in(limits.read_timeout_ms);
+    c.deadline = std::min(c.call_deadline, deadline_in(1000));
+    c.progress_mark = 0;
 }
 
 // ---- answering a call ---------------------------------------------------------------
@@ -178,18 +234,19 @@ Next flush(Connection& c) {
 // came with the last one. Empty when a complete call is in c.call.
 std::optional<Next> next_call(Connection& c, const ConnectionLimits& limits) {
     c.out.clear();
-    if (c.out.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.out);
+    release_if_large(c, c.out);
     c.out_sent = 0;
+    c.phase = Phase::waiting;
     c.deadline = deadline_in(limits.read_timeout_ms);
-    if (c.pending.empty()) return Next::read;
+    if (c.pending.empty()) return account(c) ? Next::read : Next::close;
     std::vector<char> bytes;
     bytes.swap(c.pending);
     const char* at = bytes.data();
-    c.in_call = true;
-    Feed fed = feed(c, at, bytes.data() + bytes.size(), limits.max_call_bytes);
-    if (fed == Feed::too_big) return Next::close;
+    start_call(c, limits);
+    Feed fed = feed(c, at, bytes.data() + bytes.size());
+    if (fed == Feed::call) c.pending.assign(at, static_cast<const char*>(bytes.data() + bytes.size()));
+    if (fed == Feed::too_big || !account(c)) return Next::close;
     if (fed == Feed::more) return Next::read;
-    c.pending.assign(at, static_cast<const char*>(bytes.data() + bytes.size()));
     return std::nullopt;
 }
 
@@ -264,21 +321,17 @@ Next on_readable(Connection& c, const ConnectionLimits& limits) {
     for (;;) {
         ssize_t n = ::recv(c.fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
         if (n > 0) {
-            if (!c.in_call) {
-                c.in_call = true;
-                c.deadline = deadline_in(limits.read_timeout_ms);
-            }
+            if (!c.in_call) start_call(c, limits);
             const char* at = scratch.data();
             const char* end = at + n;
-            Feed fed = feed(c, at, end, limits.max_call_bytes);
+            Feed fed = feed(c, at, end);
             if (fed == Feed::too_big) {
-                log(LogLevel::debug, "dropping a client whose call exceeds {} bytes", limits.max_call_bytes);
+                log(LogLevel::debug, "dropping a client whose call exceeds its limit of {} bytes", c.record_limit);
                 return Next::close;
             }
-            if (fed == Feed::call) {
-                c.pending.assign(at, end);
-                return Next::answer;
-            }
+            if (fed == Feed::call) c.pending.assign(at, end);
+            if (!account(c)) return Next::close;
+            if (fed == Feed::call) return Next::answer;
             // A short read drained the socket; the loop reports more bytes.
             if (static_cast<std::size_t>(n) < scratch.size()) return Next::read;
         } else if (n == 0) {
@@ -308,17 +361,65 @@ bool call_may_wait(const Connection& c, const PlatformHolder& platforms) {
 
 Next answer_call(Connection& c, const ConnectionLimits& limits, const PlatformHolder& platforms) {
     c.in_call = false;
+    c.phase = Phase::answering;
     c.deadline = kNoDeadline;
     bool answered = answer(c, platforms);
     c.call.clear();
-    if (c.call.capacity() > kKeptBufferBytes) std::vector<char>().swap(c.call); // an idle client keeps little
+    release_if_large(c, c.call); // an idle client keeps little
+    c.record_limit = 0;
+    c.empty_mark_bytes = 0;
     if (!answered) return Next::close;
     c.out_sent = 0;
     Next next = flush(c);
-    if (next == Next::write) c.deadline = deadline_in(limits.reply_timeout_ms);
+    if (next == Next::write) {
+        // The buffer grew by doubling: what the reply does not use goes back
+        // before it waits on the reader, and only its bytes are counted.
+        if (c.out.capacity() - c.out.size() > c.out.size() / 8) c.out.shrink_to_fit();
+        c.phase = Phase::replying;
+        c.deadline = deadline_in(limits.reply_timeout_ms);
+        c.progress_mark = c.out_sent;
+    }
+    if (!account(c)) return Next::close;
     if (next != Next::read) return next;
     if (auto wait = next_call(c, limits)) return *wait;
     return Next::answer; // another call came with this one
+}
+
+bool keep_past_deadline(Connection& c, const ConnectionLimits& limits, Deadline now) {
+    // What the client sent or read that the daemon has not yet got to (its
+    // loops were busy) does not count against it: look again shortly.
+    pollfd ready{c.fd, static_cast<short>(c.phase == Phase::replying ? POLLOUT : POLLIN), 0};
+    if (::poll(&ready, 1, 0) == 1 && (ready.revents & (POLLIN | POLLOUT)) != 0) {
+        c.deadline = now + 100 * int64_t{1000000};
+        return true;
+    }
+    switch (c.phase) {
+    case Phase::receiving:
+        if (now >= c.call_deadline) break;
+        // Each second, a call holding more than kMinCallBytesPerSecond must
+        // have grown by that much.
+        if (counted(c) > kMinCallBytesPerSecond && counted(c) - c.progress_mark < kMinCallBytesPerSecond) {
+            log(LogLevel::debug, "dropping a client whose call of {} bytes so far arrives too slowly", counted(c));
+            return false;
+        }
+        c.progress_mark = counted(c);
+        c.deadline = std::min(c.call_deadline, now + 1000 * int64_t{1000000});
+        return true;
+    case Phase::replying:
+        if (c.out_sent - c.progress_mark >= std::min(kMinReplyProgressBytes, c.out.size() - c.progress_mark)) {
+            c.progress_mark = c.out_sent;
+            c.deadline = now + limits.reply_timeout_ms * int64_t{1000000};
+            return true;
+        }
+        break;
+    case Phase::waiting:
+        break;
+    case Phase::answering:
+        c.deadline = kNoDeadline;
+        return true;
+    }
+    log(LogLevel::debug, "dropping a client past its deadline");
+    return false;
 }
 
 } // namespace velkd

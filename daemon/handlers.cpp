@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 
 #include "procedure_names.h"
@@ -273,11 +275,48 @@ int handle<VELKD_GET_COMP_ATTRS>(Call& call, NoArg&, comp_attrs_res& res) {
 
 // ---- the generic part of every procedure ------------------------------------
 
-// Names are looked up, never stored, so a sane bound keeps a hostile length
-// claim from costing more than the bytes sent.
-constexpr u_int kMaxNameLength = 4096;
+// Names are looked up, never stored; none is longer than a description's
+// strings may be.
+constexpr u_int kMaxNameLength = kMaxStringBytes;
 
 bool_t bounded_name(XDR* xdrs, char** name) { return xdr_string(xdrs, name, kMaxNameLength); }
+
+// The largest legal value of each argument: every name at its longest, a
+// FRU write of the largest data area. Arguments of numbers only are as
+// large as any of their values.
+struct Largest {
+    std::string name = std::string(kMaxNameLength, 'n');
+    std::vector<uint8_t> data = std::vector<uint8_t>(kMaxFruData);
+};
+template <typename Numbers>
+void fill_largest(Numbers&, Largest&) {}
+void fill_largest(char*& name, Largest& l) { name = l.name.data(); }
+void fill_largest(raw_to_norm_t& a, Largest& l) { a.sensor = l.name.data(); }
+void fill_largest(norm_to_raw_t& a, Largest& l) { a.sensor = l.name.data(); }
+void fill_largest(fru_direct_read_t& a, Largest& l) { a.fru = l.name.data(); }
+void fill_largest(ind_data& a, Largest& l) { a.indicator = l.name.data(); }
+void fill_largest(fru_direct_write_t& a, Largest& l) {
+    a.fru = l.name.data();
+    a.data_count = static_cast<uint32_t>(l.data.size());
+    a.data_bytes = l.data.data();
+}
+
+// Measured by the argument's own XDR routine, so that it follows the wire
+// types. An argument with a string that fill_largest does not know fails to
+// encode, and the daemon stops at once rather than refuse its calls.
+template <typename Arg>
+std::size_t largest_argument_bytes(xdrproc_t routine) {
+    if constexpr (std::is_same_v<Arg, NoArg>) {
+        return 0;
+    } else {
+        Largest largest;
+        Arg arg{};
+        fill_largest(arg, largest);
+        u_long size = xdr_sizeof(routine, &arg);
+        if (size == 0) throw std::logic_error("an argument whose largest value is not known");
+        return size;
+    }
+}
 
 template <typename Arg>
 using ArgOf = std::conditional_t<std::is_void_v<Arg>, NoArg, Arg>;
@@ -315,7 +354,8 @@ bool serve(Call& call, CallIo& io) {
 const std::array<ProcedureEntry, kProcedureCount + 1> kTable = [] {
     std::array<ProcedureEntry, kProcedureCount + 1> table{};
 #define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr) \
-    table[number] = {procedure_name(number), &serve<enumerator, ArgOf<Arg>, Res, &arg_xdr, &res_xdr>};
+    table[number] = {procedure_name(number), &serve<enumerator, ArgOf<Arg>, Res, &arg_xdr, &res_xdr>, \
+                     largest_argument_bytes<ArgOf<Arg>>(argument_routine<ArgOf<Arg>>(vdfe::wire::xdr_routine(arg_xdr)))};
 #include "wire/procedures.def"
 #undef VELKD_PROCEDURE
     return table;

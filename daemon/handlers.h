@@ -2,6 +2,7 @@
 // that decodes its argument, runs its handler and sends its answer.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "call.h"
@@ -13,6 +14,8 @@ struct ProcedureEntry {
     std::string_view name;
     // False when the reply could not be sent (the connection is lost).
     bool (*serve)(Call& call, CallIo& io);
+    // The encoded size of its largest legal argument.
+    std::size_t max_argument_bytes;
 };
 
 // Null for a number the daemon does not serve.

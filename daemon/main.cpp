@@ -69,13 +69,26 @@ int main(int argc, char** argv) {
     app.add_option("--first-byte-timeout-ms", options.limits.first_byte_timeout_ms,
                    "drop a client that sends nothing this long after connecting")
         ->check(CLI::Range(1, 3600000))->capture_default_str();
-    app.add_option("--reply-timeout-ms", options.limits.reply_timeout_ms, "drop a client that takes longer to read a reply")
+    app.add_option("--reply-timeout-ms", options.limits.reply_timeout_ms,
+                   "drop a client that reads less than 64 KiB of a reply (or its end) in this long")
         ->check(CLI::Range(1, 3600000))->capture_default_str();
     app.add_option("--max-connections", options.max_connections, "connections open at once; newer ones are closed")
         ->check(CLI::Range(1, 65536))->capture_default_str();
     app.add_option("--max-connections-per-user", options.max_connections_per_user,
                    "connections open at once from one user; newer ones are closed")
         ->check(CLI::Range(1, 65536))->capture_default_str();
+    std::optional<int> reserved;
+    app.add_option("--reserved-connections", reserved,
+                   "of --max-connections, slots that only root and the daemon's own user may take; "
+                   "default: a sixteenth of them")
+        ->check(CLI::Range(0, 65536));
+    std::size_t call_budget_mib = options.call_budget_bytes >> 20, reply_budget_mib = options.reply_budget_bytes >> 20;
+    app.add_option("--call-budget-mib", call_budget_mib,
+                   "memory for calls not yet answered, all clients together; beyond it the largest is dropped")
+        ->check(CLI::Range(1, 4095))->capture_default_str();
+    app.add_option("--reply-budget-mib", reply_budget_mib,
+                   "memory for replies not yet read, all clients together; beyond it new replies wait")
+        ->check(CLI::Range(1, 4095))->capture_default_str();
     app.add_flag("--check", check_only,
                  "load the description and exit: every problem on a line of its own (up to 50), or \"ok\" "
                  "with a count of each kind of object");
@@ -87,6 +100,14 @@ int main(int argc, char** argv) {
         return code == 0 ? exit_code::ok : exit_code::usage;
     }
     velkd::set_log_verbosity(verbosity);
+    options.reserved_connections = reserved.value_or(options.max_connections / 16);
+    if (options.reserved_connections >= options.max_connections) {
+        velkd::log(velkd::LogLevel::error, "--reserved-connections must be below --max-connections ({})",
+                   options.max_connections);
+        return exit_code::usage;
+    }
+    options.call_budget_bytes = call_budget_mib << 20;
+    options.reply_budget_bytes = reply_budget_mib << 20;
     velkd::SocketAccess access;
     try {
         access.mode = velkd::parse_socket_mode(socket_mode);

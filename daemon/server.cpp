@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -54,10 +55,14 @@ constexpr int kLoops = 2;
 // long after its deadline.
 constexpr int kSweepMs = 50;
 
+// Freed buffers beyond which the heap is trimmed, and held ones below which.
+constexpr std::size_t kTrimAfterBytes = 1u << 20;
+
 class Server {
 public:
     Server(int listen_fd, const ServerOptions& options, const PlatformHolder& platforms)
-        : listen_fd_(listen_fd), options_(options), platforms_(platforms) {
+        : listen_fd_(listen_fd), options_(options), platforms_(platforms),
+          budgets_{MemoryBudget(options.call_budget_bytes), MemoryBudget(options.reply_budget_bytes)} {
         wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wake_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
         ::fcntl(listen_fd_, F_SETFL, ::fcntl(listen_fd_, F_GETFL) | O_NONBLOCK);
@@ -101,20 +106,33 @@ public:
         for (std::thread& worker : workers_) worker.join();
     }
 
-    // Drops the clients whose deadline has passed: shutting the socket down
-    // makes it readable, and the event loop (or the worker answering it)
-    // then closes it.
+    // Drops the clients whose deadline has passed and who are at fault:
+    // shutting the socket down makes it readable, and the event loop (or the
+    // worker answering it) then closes it. Then trims the heap when much was
+    // freed and little is held.
     void sweep() {
         Deadline now = now_ns();
-        std::lock_guard lock(mutex_);
-        for (Connection* c : connections_) {
-            // A connection the loop or a worker holds is being read, answered
-            // or written right now: its deadline is checked next time.
-            std::unique_lock hold(c->busy, std::try_to_lock);
-            if (!hold || c->deadline > now) continue;
-            c->deadline = kNoDeadline;
-            log(LogLevel::debug, "dropping a client past its deadline");
-            ::shutdown(c->fd, SHUT_RDWR);
+        {
+            std::lock_guard lock(mutex_);
+            for (Connection* c : connections_) {
+                // A connection the loop or a worker holds is being read,
+                // answered or written right now: its deadline is checked next time.
+                std::unique_lock hold(c->busy, std::try_to_lock);
+                if (!hold || c->deadline > now || keep_past_deadline(*c, options_.limits, now)) continue;
+                c->deadline = kNoDeadline;
+                ::shutdown(c->fd, SHUT_RDWR);
+            }
+        }
+        resume_parked(); // in case a release raced with parking
+        // glibc keeps freed heap memory for reuse: once the clients that
+        // held much of it are gone (dropped, or served), it goes back to the
+        // system. Not while others still hold much, nor more than once a
+        // second, since pages given back cost a fault when used again.
+        if (budgets_.freed.load(std::memory_order_relaxed) >= kTrimAfterBytes && now >= next_trim_ &&
+            budgets_.calls.held() + budgets_.replies.held() < kTrimAfterBytes) {
+            budgets_.freed = 0;
+            next_trim_ = now + 1000000000;
+            ::malloc_trim(0);
         }
     }
 
@@ -136,28 +154,16 @@ private:
     }
 
     // Takes what the connection is ready for and answers its calls, then
-    // waits for what comes next on it, or closes it. A call that may wait
-    // goes to the workers, and the connection leaves the epoll set meanwhile.
+    // waits for what comes next on it, or closes it.
     void serve(Connection* c) {
         std::unique_lock hold(c->busy);
         Next next = c->out_sent < c->out.size() ? on_writable(*c, options_.limits) : on_readable(*c, options_.limits);
-        while (next == Next::answer) {
-            if (call_may_wait(*c, platforms_)) {
-                if (c->events != 0) ::epoll_ctl(c->epoll, EPOLL_CTL_DEL, c->fd, nullptr);
-                c->events = 0;
-                c->deadline = kNoDeadline; // the daemon's time, not the client's
-                hold.unlock();
-                std::lock_guard lock(queue_mutex_);
-                queue_.push_back(c);
-                queue_ready_.notify_one();
-                return;
-            }
-            next = answer_call(*c, options_.limits, platforms_);
-        }
-        wait_for(c, next, hold);
+        answer_calls(c, next, hold, false);
+        resume_parked(); // a reply read to its end makes room for others
     }
 
-    // A worker: answers calls that may wait, one connection at a time.
+    // A worker: answers calls that may wait, and those that waited for room
+    // for their replies, one connection at a time.
     void work() {
         for (;;) {
             Connection* c = nullptr;
@@ -169,10 +175,56 @@ private:
                 queue_.pop_front();
             }
             std::unique_lock hold(c->busy);
-            Next next = answer_call(*c, options_.limits, platforms_);
-            while (next == Next::answer) next = answer_call(*c, options_.limits, platforms_);
-            wait_for(c, next, hold);
+            answer_calls(c, Next::answer, hold, true);
+            resume_parked();
         }
+    }
+
+    // Answers the complete calls the connection holds, then waits for what
+    // comes next on it. A call that may wait goes to the workers (unless a
+    // worker holds it already). While the replies not yet read fill their
+    // budget no reply is built: the connection waits, parked, until one is
+    // read or dropped. The connection leaves the epoll set meanwhile.
+    void answer_calls(Connection* c, Next next, std::unique_lock<std::mutex>& hold, bool in_worker) {
+        while (next == Next::answer) {
+            if (budgets_.replies.full()) {
+                std::unique_lock lock(queue_mutex_);
+                if (budgets_.replies.full()) { // checked again under the lock resume_parked takes
+                    hand_over(c, hold);
+                    parked_.push_back(c);
+                    return;
+                }
+            }
+            if (!in_worker && call_may_wait(*c, platforms_)) {
+                std::lock_guard lock(queue_mutex_);
+                hand_over(c, hold);
+                queue_.push_back(c);
+                queue_ready_.notify_one();
+                return;
+            }
+            next = answer_call(*c, options_.limits, platforms_);
+        }
+        wait_for(c, next, hold);
+    }
+
+    // Takes the connection out of its loop's set; its time is now the
+    // daemon's, not the client's.
+    static void hand_over(Connection* c, std::unique_lock<std::mutex>& hold) {
+        if (c->events != 0) ::epoll_ctl(c->epoll, EPOLL_CTL_DEL, c->fd, nullptr);
+        c->events = 0;
+        c->phase = Phase::answering;
+        c->deadline = kNoDeadline;
+        hold.unlock();
+    }
+
+    // Hands the parked connections to the workers once replies have room.
+    void resume_parked() {
+        if (budgets_.replies.full()) return;
+        std::lock_guard lock(queue_mutex_);
+        if (parked_.empty() || budgets_.replies.full()) return;
+        queue_.insert(queue_.end(), parked_.begin(), parked_.end());
+        parked_.clear();
+        queue_ready_.notify_all();
     }
 
     void wait_for(Connection* c, Next next, std::unique_lock<std::mutex>& hold) {
@@ -217,10 +269,13 @@ private:
         ucred peer{};
         socklen_t size = sizeof peer;
         uid_t uid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.uid : static_cast<uid_t>(-1);
+        // The last slots are kept for root and the daemon's own user, so
+        // that other users of the socket cannot lock them out.
+        bool privileged = uid == 0 || uid == ::geteuid();
+        int slots = options_.max_connections - (privileged ? 0 : options_.reserved_connections);
         std::lock_guard lock(mutex_);
         int& of_user = per_user_[uid];
-        if (static_cast<int>(connections_.size()) >= options_.max_connections ||
-            of_user >= options_.max_connections_per_user) {
+        if (static_cast<int>(connections_.size()) >= slots || of_user >= options_.max_connections_per_user) {
             // One warning a second at most, however fast they come.
             ++refused_;
             if (Deadline now = now_ns(); now >= next_refusal_warning_) {
@@ -235,6 +290,7 @@ private:
         }
         ++of_user;
         auto* c = new Connection(fd, uid, epoll);
+        c->budgets = &budgets_;
         c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
         connections_.insert(c);
         return c;
@@ -247,6 +303,11 @@ private:
             auto user = per_user_.find(c->uid);
             if (user != per_user_.end() && --user->second == 0) per_user_.erase(user);
         }
+        // Out of the budgets before the descriptor closes: a budget may shut
+        // down the socket of any connection it still counts.
+        budgets_.calls.release(c);
+        budgets_.replies.release(c);
+        budgets_.freed += c->call.capacity() + c->pending.capacity() + c->out.capacity();
         ::close(c->fd);
         delete c;
     }
@@ -254,16 +315,20 @@ private:
     int listen_fd_;
     const ServerOptions& options_;
     const PlatformHolder& platforms_;
+    MemoryBudgets budgets_;
+    Deadline next_trim_ = 0; // the sweep's own
     std::vector<int> epolls_;
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
     std::vector<std::thread> loops_;
     std::vector<std::thread> workers_;
 
-    // Connections whose call may wait, for the workers.
+    // Connections whose call may wait, for the workers; and those whose
+    // call waits for room for its reply.
     std::mutex queue_mutex_;
     std::condition_variable queue_ready_;
     std::deque<Connection*> queue_;
+    std::vector<Connection*> parked_;
 
     std::mutex accept_mutex_;
     std::mutex mutex_; // guards the members below

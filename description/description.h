@@ -166,5 +166,11 @@ inline constexpr std::size_t kMaxIndicatorModes = 13;
 inline constexpr std::size_t kMaxStringBytes = 4096;
 inline constexpr std::size_t kMaxObjectsOfAKind = 10000; // sensors, FRUs, ... each
 inline constexpr std::size_t kMaxTotalFruData = 16u << 20;
+// What one object or the whole file may hold. The file's size bounds what
+// parsing it costs (every value in it becomes a node in memory); the two
+// counts bound what one object's record costs in a reply.
+inline constexpr std::size_t kMaxPropertiesPerObject = 256;
+inline constexpr std::size_t kMaxAssociationMembers = 1024;
+inline constexpr std::size_t kMaxDescriptionBytes = 16u << 20;
 
 } // namespace velkd

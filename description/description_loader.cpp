@@ -292,7 +292,11 @@ private:
             std::copy(bytes.begin(), bytes.end(), info.desc.begin());
         }
         if (const toml::node* props = r.find("properties")) {
-            for (auto&& [key, value] : r.table("properties", *props))
+            const toml::table& table = r.table("properties", *props);
+            if (table.size() > kMaxPropertiesPerObject)
+                r.fail_at(props->source(), fmt::format("'properties' holds {} entries, at most {}", table.size(),
+                                                       kMaxPropertiesPerObject));
+            for (auto&& [key, value] : table)
                 info.properties.emplace_back(std::string(key.str()), r.string(key.str(), value));
         }
     }
@@ -437,21 +441,15 @@ private:
         std::filesystem::path named = r.string("data_file", node);
         bool outside = r.boolean_or("data_file_outside", false);
         std::filesystem::path file = base_dir_ / named;
-        std::error_code error;
         if (outside) {
             if (!named.is_absolute())
                 r.fail_at(node.source(), "with 'data_file_outside', 'data_file' must be an absolute path");
         } else {
-            std::filesystem::path dir = std::filesystem::weakly_canonical(base_dir_, error);
-            std::filesystem::path real = std::filesystem::weakly_canonical(file, error);
-            auto [d, f] = std::mismatch(dir.begin(), dir.end(), real.begin(), real.end());
-            if (error || d != dir.end() || f == real.end())
-                r.fail_at(node.source(), fmt::format("data_file {} is not under the description's directory {} "
-                                                     "(an absolute path needs 'data_file_outside = true')",
-                                                     file.string(), dir.string()));
+            file = confined(r, node, file);
         }
-        // Never wait on a FIFO or a device.
-        int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // Never wait on a FIFO or a device; never follow a link put in place
+        // of the file the check above resolved.
+        int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (outside ? 0 : O_NOFOLLOW));
         if (fd < 0) r.fail_at(node.source(), fmt::format("cannot read data_file {}: {}", file.string(), std::strerror(errno)));
         struct stat st{};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -474,6 +472,23 @@ private:
         ::close(fd);
         data.resize(done);
         return data;
+    }
+
+    // The real path of `file`, which must lie under the real path of the
+    // description's directory: both with every link, "." and ".." resolved,
+    // so that neither a link nor a relative --config leads outside.
+    std::filesystem::path confined(Reader& r, const toml::node& node, const std::filesystem::path& file) {
+        std::error_code error;
+        std::filesystem::path dir = std::filesystem::canonical(base_dir_, error);
+        // A file that does not exist resolves as far as it does; opening it
+        // then says what is missing.
+        std::filesystem::path real = error ? std::filesystem::path() : std::filesystem::weakly_canonical(file, error);
+        auto [d, f] = std::mismatch(dir.begin(), dir.end(), real.begin(), real.end());
+        if (error || dir.empty() || d != dir.end() || f == real.end())
+            r.fail_at(node.source(), fmt::format("data_file {} is not under the description's directory {} "
+                                                 "(an absolute path needs 'data_file_outside = true')",
+                                                 file.string(), dir.empty() ? base_dir_.string() : dir.string()));
+        return real;
     }
 
     SensorDesc sensor(Reader& r) {
@@ -571,9 +586,13 @@ private:
         r.set_context(fmt::format("association {}", show(assoc.entity)));
         association_keys_.add(r, assoc.entity, show, r.context());
         assoc.word = static_cast<uint32_t>(r.integer_or("word", 0, kU32Max, 0));
-        if (const toml::node* members = r.find("members"))
-            for (const toml::node& member : r.array("members", *members))
-                assoc.members.push_back(entity_key(r, "members", member));
+        if (const toml::node* members = r.find("members")) {
+            const toml::array& items = r.array("members", *members);
+            if (items.size() > kMaxAssociationMembers)
+                r.fail_at(members->source(), fmt::format("'members' holds {} members, at most {}", items.size(),
+                                                         kMaxAssociationMembers));
+            for (const toml::node& member : items) assoc.members.push_back(entity_key(r, "members", member));
+        }
         return assoc;
     }
 
@@ -645,6 +664,15 @@ private:
 
 Description load_description_text(std::string_view text, const std::string& source,
                                   const std::filesystem::path& base_dir) {
+    if (text.size() > kMaxDescriptionBytes) {
+        // Where the first byte beyond the limit lies.
+        std::string_view within = text.substr(0, kMaxDescriptionBytes);
+        std::size_t line = 1 + static_cast<std::size_t>(std::count(within.begin(), within.end(), '\n'));
+        std::size_t line_start = within.rfind('\n');
+        std::size_t column = kMaxDescriptionBytes - (line_start == std::string_view::npos ? 0 : line_start + 1) + 1;
+        throw LoadError(fmt::format("{}:{}:{}: the description is larger than {} bytes", source, line, column,
+                                    kMaxDescriptionBytes));
+    }
     toml::table root;
     try {
         root = toml::parse(text, source);
@@ -669,10 +697,21 @@ Description load_description_text(std::string_view text, const std::string& sour
 }
 
 Description load_description_file(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw LoadError(fmt::format("{}: cannot open the description file", file.string()));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return load_description_text(text, file.string(), file.parent_path());
+    // data_file entries are looked up in the directory that really holds the
+    // file: a bare name has no parent path of its own, and a link may lead
+    // elsewhere.
+    std::error_code error;
+    std::filesystem::path real = std::filesystem::canonical(file, error);
+    std::ifstream in;
+    if (!error) in.open(real, std::ios::binary);
+    if (error || !in) throw LoadError(fmt::format("{}: cannot open the description file", file.string()));
+    // One byte beyond the limit is enough to refuse the file.
+    std::string text;
+    char chunk[64 * 1024];
+    while (text.size() <= kMaxDescriptionBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxDescriptionBytes + 1) text.resize(kMaxDescriptionBytes + 1);
+    return load_description_text(text, file.string(), real.parent_path());
 }
 
 } // namespace velkd

@@ -3,6 +3,8 @@
 // reads back equal, field for field.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -24,6 +26,13 @@ std::string with(std::string text, const std::string& from, const std::string& t
     return text.replace(text.find(from), from.size(), to);
 }
 
+// `count` entries "k0 = \"v\", k1 = ..." of an inline table, or "[1, 2], ..." of an array.
+std::string entries(std::size_t count, bool pairs) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += pairs ? "k" + std::to_string(i) + " = \"v\", " : "[1, 2], ";
+    return text.substr(0, text.size() - 2);
+}
+
 // `count` tables of one kind, each a one-line object.
 std::string many(const char* kind, std::size_t count, const char* extra) {
     std::string text = P;
@@ -36,7 +45,7 @@ std::string many(const char* kind, std::size_t count, const char* extra) {
 struct BadFile {
     const char* name;
     std::string text;
-    const char* message; // what the error says, after "bad.toml:"
+    std::string message; // what the error says, after "bad.toml:"
 };
 
 class BadDescription : public ::testing::TestWithParam<BadFile> {};
@@ -92,6 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
             "30004:1: more than 10000 [[component]] tables"},
         {"too_much_fru_data", many("fru", 257, "size = 65536\n"),
             "1028:1: fru \"o256\": the FRUs' data areas add up to more than 16777216 bytes"},
+        {"too_many_properties", P + "[[component]]\npath = \"/c\"\nproperties = { " + entries(257, true) + " }\n",
+            "6:14: component \"/c\": 'properties' holds 257 entries, at most 256"},
+        {"too_many_members", P + "[[association]]\nentity = [1, 1]\nmembers = [" + entries(1025, false) + "]\n",
+            "6:11: association [1, 1]: 'members' holds 1025 members, at most 1024"},
+        {"too_large", P + "# " + std::string(16u << 20, 'x') + "\n",
+            "4:" + std::to_string((16u << 20) - P.size() + 1) + ": the description is larger than 16777216 bytes"},
         {"fru_fields_and_data", F + "data = \"00\"\nboard = { serial = \"1\" }\n",
             "4:1: fru \"f\": give the areas (chassis, board, product) or 'data' or 'data_file', not both"},
         {"fru_field_too_long", F + "product = { name = \"" + std::string(64, 'n') + "\" }\n",
@@ -101,6 +116,42 @@ INSTANTIATE_TEST_SUITE_P(
         {"unknown_fault_object", P + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
             "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+// A data_file stays under the directory that really holds the description,
+// however --config names it: a bare name, a relative path through "..", an
+// absolute path, a link from elsewhere. What lies outside is refused, never read.
+TEST(DescriptionFile, DataFileStaysUnderTheRealDirectoryOfTheDescriptionHoweverItIsNamed) {
+    namespace fs = std::filesystem;
+    fs::create_directories("/tmp/d/conf");
+    std::ofstream("/tmp/d/conf/inside.bin") << "I";
+    std::ofstream("/tmp/d/secret.bin") << "S";
+    fs::create_symlink("conf/x.toml", "/tmp/d/link.toml");
+    // What loading says: its problem, or the FRU's data.
+    auto load = [](const char* config, const std::string& data_file) -> std::string {
+        std::ofstream("/tmp/d/conf/x.toml")
+            << P << "[[fru]]\nname = \"f\"\npath = \"/f\"\ndata_file = \"" << data_file << "\"\n";
+        try {
+            std::vector<uint8_t> data = load_description_file(config).frus.at(0).data;
+            return std::string(data.begin(), data.end());
+        } catch (const LoadError& e) {
+            return e.what();
+        }
+    };
+    const fs::path was = fs::current_path();
+    const struct {
+        const char* cwd;
+        const char* config;
+    } names[] = {{"/tmp/d/conf", "x.toml"}, {"/tmp/d/conf", "../conf/./x.toml"}, {"/", "/tmp/d/conf/x.toml"},
+                 {"/tmp", "d/link.toml"}};
+    for (const auto& [cwd, config] : names) {
+        fs::current_path(cwd);
+        EXPECT_EQ(load(config, "inside.bin"), "I") << config;
+        for (const char* outside : {"../secret.bin", "/tmp/d/secret.bin", "../conf/../secret.bin"})
+            EXPECT_NE(load(config, outside).find(":7:13: fru \"f\": data_file /tmp/d/"), std::string::npos)
+                << config << " " << outside;
+    }
+    fs::current_path(was);
+}
 
 // Every field of the model away from its default where the format allows,
 // with strings that need quoting, floats that need all their digits and data
