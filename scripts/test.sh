@@ -20,8 +20,9 @@ cmake --build build-tsan -j"$jobs" --target concurrency_test daemon_e2e_test mon
 # once, so the test sees it.
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -R '^(Starvation|HostileClients|Faults|Lifecycle)\.' \
   --output-on-failure --timeout 300)
-# The exporter's reading shared between scrape threads.
-(cd build-tsan && ctest -R '^SharedReading\.' --output-on-failure --timeout 300)
+# The exporter's reading shared between scrape threads, and its HTTP server's
+# suspended scrapes and deadline sweep.
+(cd build-tsan && ctest -R '^(SharedReading|HttpServer|RequestDeadlines)\.' --output-on-failure --timeout 300)
 
 # Each fuzz target over its seeds for a few thousand inputs: a smoke run
 # that finds regressions in seconds (scripts/fuzz.sh runs them for longer).
