@@ -86,6 +86,12 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lib.triggers ${deb_dir}/lib/trig
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/tools.postinst ${deb_dir}/tools/postinst COPYONLY)
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${deb_dir}/lib/shlibs ${deb_dir}/lib/symbols ${deb_dir}/lib/triggers)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${deb_dir}/tools/postinst)
+if(TARGET velkdirectfe_python) # byte-compiled at install, cleaned at removal
+  foreach(script postinst prerm)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/python.${script} ${deb_dir}/python/${script} COPYONLY)
+    list(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${deb_dir}/python/${script})
+  endforeach()
+endif()
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${deb_dir}/changelog @ONLY)
 add_custom_command(OUTPUT ${deb_dir}/changelog.Debian.gz
