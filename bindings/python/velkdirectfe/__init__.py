@@ -31,7 +31,7 @@ import math
 import operator
 import threading
 import time
-from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple, Union
+from typing import Any, Callable, Iterator, List, Optional, Union
 
 from . import _facts
 from ._errors import (SOCKET_PATH, DaemonError, DaemonUnreachable, Unreachable, VelkdirectfeError, check,

@@ -8,8 +8,6 @@ import pwd
 import socket
 import stat
 import struct
-from typing import Optional
-
 from . import _facts
 
 #: The socket every call connects to.
@@ -161,7 +159,3 @@ def check(status: int, started: float, subject: str, now: float) -> None:
     if status == -1:
         raise diagnose(now - started, subject)
     raise DaemonError(status, subject)
-
-
-def _optional(value: Optional[str]) -> str:
-    return value or ""
