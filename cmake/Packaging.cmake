@@ -52,6 +52,22 @@ protocol, with systemd socket activation and notification; velkdirect shows
 and drives the platform a daemon serves. Members of the group velkdirect,
 created on install, may use the daemon's socket.")
 
+# python3-velkdirectfe (component python): the Python package, when this
+# build makes it (bindings/python/CMakeLists.txt gives its Python and cffi
+# dependencies).
+if(TARGET velkdirectfe_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-velkdirectfe)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "${VELKDIRECTFE_PYTHON_DEBIAN_DEPENDS}, ${CPACK_DEBIAN_LIB_PACKAGE_NAME} (>= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python package for the platform management daemon's client library
+The module velkdirectfe gives every call of libvelkdirectfe to Python:
+records as frozen dataclasses, failures as exceptions that say why, the
+inventory as a generator or a tree. It keeps no state and lets other
+threads run while a call waits.")
+endif()
+
 # Control files: the library's shlibs, symbols and ldconfig trigger; the
 # tools' postinst. Files shipped in every package: copyright and changelog.
 set(deb_dir ${PROJECT_BINARY_DIR}/debian)
@@ -70,6 +86,12 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lib.triggers ${deb_dir}/lib/trig
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/tools.postinst ${deb_dir}/tools/postinst COPYONLY)
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${deb_dir}/lib/shlibs ${deb_dir}/lib/symbols ${deb_dir}/lib/triggers)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${deb_dir}/tools/postinst)
+if(TARGET velkdirectfe_python) # byte-compiled at install, cleaned at removal
+  foreach(script postinst prerm)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/python.${script} ${deb_dir}/python/${script} COPYONLY)
+    list(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${deb_dir}/python/${script})
+  endforeach()
+endif()
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${deb_dir}/changelog @ONLY)
 add_custom_command(OUTPUT ${deb_dir}/changelog.Debian.gz
@@ -78,7 +100,7 @@ add_custom_command(OUTPUT ${deb_dir}/changelog.Debian.gz
 add_custom_target(deb_changelog ALL DEPENDS ${deb_dir}/changelog.Debian.gz)
 # Each package's lintian overrides, each with the reason in a comment, are
 # cmake/debian/COMPONENT.lintian-overrides.
-foreach(component lib dev tools)
+foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${deb_dir}/changelog.Debian.gz

@@ -32,7 +32,9 @@ if(SCDOC_EXECUTABLE)
       COMMAND gzip -9nc ${output} > ${output}.gz
       DEPENDS ${source} VERBATIM)
     list(APPEND VELKDIRECTFE_MAN_PAGES ${output})
-    if(section STREQUAL "3")
+    if(page MATCHES "-python\\.3$") # the Python package's page goes with it
+      set(component python)
+    elseif(section STREQUAL "3")
       set(component dev)
     else()
       set(component tools)

@@ -9,6 +9,7 @@ packages=(
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
   libmicrohttpd-dev
   jq libsystemd-dev scdoc
+  python3-dev python3-cffi python3-pytest
 )
 # The cross compiler checks the record layouts of the 32-bit big-endian target;
 # the exporter's end-to-end tests run a real Prometheus (and promtool) in a
