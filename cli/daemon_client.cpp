@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <limits>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -109,6 +111,9 @@ SensorReading to_reading(const velkdirectfe_sensor_data_t& d) {
     r.hysteresis_negative = static_cast<uint8_t>(d.word1 & 0xff);
     r.poll_interval_ms = d.word2;
     std::copy(std::begin(d.thresholds), std::end(d.thresholds), r.thresholds.begin());
+    // byte4: the thresholds the sensor does not have, shown as "na" (null in JSON).
+    for (std::size_t i = 0; i < r.thresholds.size(); ++i)
+        if (d.byte4 >> i & 1u) r.thresholds[i] = std::numeric_limits<float>::quiet_NaN();
     return r;
 }
 
@@ -388,6 +393,11 @@ PlatformCapture capture_platform() {
         const SensorReading& r = row.reading;
         s.type = r.type;
         s.thresholds = r.thresholds;
+        for (std::size_t i = 0; i < s.thresholds.size(); ++i)
+            if (std::isnan(s.thresholds[i])) { // "na": written as such
+                s.absent_thresholds = static_cast<uint8_t>(s.absent_thresholds | 1u << i);
+                s.thresholds[i] = 0;
+            }
         s.hysteresis = {r.hysteresis_positive, r.hysteresis_negative};
         s.poll_interval_ms = r.poll_interval_ms;
         s.polling = r.polled();
