@@ -14,7 +14,9 @@ eval "$(dpkg-buildflags --export=sh)"
 export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS"
 
 # Build type None: the flags above are all there is, as in a Debian build.
+# Units and environment files where Debian 12 keeps them, outside the prefix.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+  -DVELKDIRECTFE_SYSTEMD_UNIT_DIR=/lib/systemd/system -DVELKDIRECTFE_ENVIRONMENT_DIR=/etc/default \
   -DCMAKE_SKIP_INSTALL_RPATH=ON -DVELKDIRECTFE_TESTS=OFF -DVELKDIRECTFE_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=$(command -v ccache || true) >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/*.deb
