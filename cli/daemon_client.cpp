@@ -111,9 +111,6 @@ SensorReading to_reading(const velkdirectfe_sensor_data_t& d) {
     r.hysteresis_negative = static_cast<uint8_t>(d.word1 & 0xff);
     r.poll_interval_ms = d.word2;
     std::copy(std::begin(d.thresholds), std::end(d.thresholds), r.thresholds.begin());
-    // byte4: the thresholds the sensor does not have, shown as "na" (null in JSON).
-    for (std::size_t i = 0; i < r.thresholds.size(); ++i)
-        if (d.byte4 >> i & 1u) r.thresholds[i] = std::numeric_limits<float>::quiet_NaN();
     return r;
 }
 
@@ -168,7 +165,12 @@ Sensor fetch_sensor(const SensorRef& ref) {
 SensorReading fetch_reading(const Sensor& sensor) {
     velkdirectfe_sensor_data_t data{};
     check(velkdirectfe_get_sensor_data(kHandle, sensor.id.c_str(), &data), sensor_subject(sensor));
-    return to_reading(data);
+    SensorReading r = to_reading(data);
+    // The thresholds the sensor's attributes say it does not have, shown as
+    // "na" (null in JSON).
+    for (std::size_t i = 0; i < r.thresholds.size(); ++i)
+        if (sensor.absent_thresholds >> i & 1u) r.thresholds[i] = std::numeric_limits<float>::quiet_NaN();
+    return r;
 }
 
 std::vector<SensorRow> fetch_sensor_rows(bool whole) {

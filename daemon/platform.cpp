@@ -163,7 +163,7 @@ sensor_reading_info_t Platform::sensor_info(std::size_t i) {
                                  crossed,
                                  flags,
                                  d.type,
-                                 d.absent_thresholds, // byte4: the thresholds not available
+                                 0,
                                  static_cast<uint16_t>(s.hysteresis.positive << 8 | s.hysteresis.negative),
                                  static_cast<uint16_t>(d.poll_interval_ms),
                                  norm_thresh_info_t{t[0], t[1], t[2], t[3], t[4], t[5]}};

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the three Debian packages (libvelkdirectfe1, libvelkdirectfe-dev,
 # velkdirect-tools) with Debian's build and hardening flags, and checks them
-# with lintian. The packages land in BUILD_DIR (default: build-deb).
+# with lintian, and what they ship with systemd-analyze, man and promtool. The packages land in BUILD_DIR (default: build-deb).
 #   scripts/build-debs.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,3 +24,19 @@ rm -f "$build"/*.deb
 ls "$build"/*.deb
 lintian --fail-on error,warning "$build"/*.deb
 echo "lintian: clean"
+
+# What the packages ship, checked as shipped: units (systemd-analyze verify,
+# the man pages of Documentation= included), man pages (man --warnings) and
+# the example alert rules (promtool).
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+for deb in "$build"/*.deb; do dpkg-deb -x "$deb" "$root"; done
+units=("$root"/lib/systemd/system/*)
+remarks=$(MANPATH="$root/usr/share/man:" systemd-analyze --root="$root" verify "${units[@]#"$root"}" 2>&1) &&
+  [[ -z $remarks ]] || { echo "$remarks" >&2; exit 1; }
+for page in "$root"/usr/share/man/man*/*; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || { echo "${page#"$root"}: $warnings" >&2; exit 1; }
+done
+promtool check rules "$root"/usr/share/doc/velkdirect-tools/examples/alerts.example.yml >/dev/null
+echo "units, man pages and example rules: clean"

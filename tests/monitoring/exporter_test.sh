@@ -220,6 +220,34 @@ else
   wait_for "an exporter on no socket" curl -fsS -o "$work/metrics" http://127.0.0.1:9748/metrics
   has 'velkdirect_up 0' || fail "--socket: up with no daemon on that socket"
 fi
+
+# 500 fans declared once (count, {n}), two thresholds "na": listed by the
+# tool with na (null in JSON), scraped lint-clean with no series for them.
+stop_daemon
+cat >"$work/fans.toml" <<'TOML'
+[platform]
+name = "fan wall"
+model = "FW-500"
+[[sensor]]
+count = 500
+count_from = 0
+id = "fan{n}"
+number = 100
+path = "/wall/fan{n}"
+properties = { unit = "RPM" }
+conversion = { m = 50.0, b = 0.0 }
+thresholds = { lnr = "na", lcr = 500.0, lnc = 1000.0, unc = 9000.0, ucr = 10000.0, unr = "na" }
+reading = { behaviour = "constant", value = 4800.0 }
+TOML
+start_daemon --config "$work/fans.toml"
+[[ $("$cli" sensors | grep -c '^fan') == 500 ]] || fail "500 fans not listed"
+"$cli" sensor fan499 | grep -q '^ *thresholds: *lnr na  lcr 500 .* unr na$' || fail "no na in: $("$cli" sensor fan499)"
+[[ $("$cli" sensors --json | jq -c '.[499] | [.id, .thresholds.lnr, .thresholds.lcr]') == '["fan499",null,500]' ]] ||
+  fail "JSON of an na threshold"
+scrape
+lint "$work/metrics"
+[[ $(grep -c '^velkdirect_fan_speed_rpm{' "$work/metrics") == 500 ]] || fail "500 fan speeds not scraped"
+! grep -q 'threshold="\(lnr\|unr\)"' "$work/metrics" || fail "series for a threshold that is na"
 kill "$exporter_pid"
 wait "$exporter_pid" || fail "the exporter did not exit cleanly"
 echo "exporter: passed"
