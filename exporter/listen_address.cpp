@@ -54,10 +54,10 @@ ListeningSocket listen_on(const ListenAddress& address) {
     addrinfo* found = nullptr;
     const std::string port = std::to_string(address.port);
     if (int rc = getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found); rc != 0)
-        return {-1, 0, gai_strerror(rc)};
+        return {-1, 0, gai_strerror(rc), {}};
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
 
-    ListeningSocket out{-1, 0, "no address"};
+    ListeningSocket out{-1, 0, "no address", {}};
     for (const addrinfo* ai = found; ai; ai = ai->ai_next) {
         int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
         if (fd < 0) {

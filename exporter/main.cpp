@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         return exit_code::failed;
     }
 
-    SharedReading shared(metrics::read_platform,
+    SharedReading shared(velkdirect::metrics::read_platform,
                          fmt::format("# HELP velkdirect_exporter_build_info The exporter's version.\n"
                                      "# TYPE velkdirect_exporter_build_info gauge\n"
                                      "velkdirect_exporter_build_info{{version=\"{}\"}} 1\n",
