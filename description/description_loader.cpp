@@ -126,6 +126,7 @@ private:
             }
         }
         problems_.push_back(std::move(p));
+        ++found_;
         if (problems_.size() > kMaxLoadProblems) {
             std::stable_sort(problems_.begin(), problems_.end(), earlier);
             problems_.pop_back();
@@ -183,8 +184,10 @@ private:
                     reader.find("count_from");
                 }
                 offset_ = i;
+                const std::size_t before = found_;
                 attempt([&] { read(reader); });
                 attempt([&] { reader.finish(); });
+                if (found_ != before) break; // the other objects of its count would say the same again
             }
         offset_ = 0;
     }
@@ -550,7 +553,8 @@ private:
     std::size_t total_fru_data_ = 0;
     std::vector<Problem> problems_;
     bool cut_short_ = false;
-    int64_t offset_ = 0; // of the object being read in its table's `count`
+    int64_t offset_ = 0;    // of the object being read in its table's `count`
+    std::size_t found_ = 0; // problems noted, kept or not
 };
 
 } // namespace

@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
             "5:9: component #1: 'count' is 0, must be 1 to 10000"},
         {"count_from_alone", P + "[[component]]\ncount_from = 0\npath = \"/c{n}\"\n",
             "5:14: component #1: 'count_from' needs 'count'"},
-        {"count_without_n", P + "[[component]]\ncount = 2\npath = \"/c\"\n",
+        {"count_without_n", P + "[[component]]\ncount = 3\npath = \"/c\"\n",
             "4:1: component \"/c\": duplicate path \"/c\" (first used by component \"/c\")"},
         {"count_too_many", P + "[[component]]\ncount = 9999\npath = \"/a{n}\"\n[[component]]\ncount = 2\npath = \"/b{n}\"\n",
             "7:1: more than 10000 [[component]] tables"},
@@ -167,6 +167,13 @@ TEST(DescriptionCount, ManySimilarObjectsOnce) {
     ASSERT_EQ(d.components.size(), 3u);
     EXPECT_EQ(d.components[2].path, "/fans/fan3/blade");
     EXPECT_TRUE(load_description_text(write_description(d), "many.toml", "/nonexistent") == d);
+    // A problem of such a table is told once, not once an object.
+    try {
+        load_description_text(P + "[[component]]\ncount = 3\npath = \"/c{n}\"\ncolour = 1\n", "bad.toml", "/");
+        FAIL() << "loaded";
+    } catch (const LoadError& e) {
+        EXPECT_EQ(e.problems(), std::vector<std::string>{"bad.toml:7:1: component \"/c1\": unknown key 'colour'"});
+    }
 }
 
 // A data_file stays under the directory that really holds the description,
