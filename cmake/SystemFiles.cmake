@@ -28,9 +28,7 @@ function(vdfe_full_path out dir)
   endif()
 endfunction()
 set(systemd_unit_dir ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
-vdfe_full_path(VELKDIRECTFE_FULL_SYSTEMD_UNIT_DIR ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
 vdfe_full_path(VELKDIRECTFE_FULL_ENVIRONMENT_DIR ${VELKDIRECTFE_ENVIRONMENT_DIR})
-vdfe_full_path(VELKDIRECTFE_FULL_SYSUSERS_DIR ${VELKDIRECTFE_SYSUSERS_DIR})
 
 # Man pages.
 find_program(SCDOC_EXECUTABLE scdoc)
