@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <limits>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -163,7 +165,12 @@ Sensor fetch_sensor(const SensorRef& ref) {
 SensorReading fetch_reading(const Sensor& sensor) {
     velkdirectfe_sensor_data_t data{};
     check(velkdirectfe_get_sensor_data(kHandle, sensor.id.c_str(), &data), sensor_subject(sensor));
-    return to_reading(data);
+    SensorReading r = to_reading(data);
+    // The thresholds the sensor's attributes say it does not have, shown as
+    // "na" (null in JSON).
+    for (std::size_t i = 0; i < r.thresholds.size(); ++i)
+        if (sensor.absent_thresholds >> i & 1u) r.thresholds[i] = std::numeric_limits<float>::quiet_NaN();
+    return r;
 }
 
 std::vector<SensorRow> fetch_sensor_rows(bool whole) {
@@ -388,6 +395,11 @@ PlatformCapture capture_platform() {
         const SensorReading& r = row.reading;
         s.type = r.type;
         s.thresholds = r.thresholds;
+        for (std::size_t i = 0; i < s.thresholds.size(); ++i)
+            if (std::isnan(s.thresholds[i])) { // "na": written as such
+                s.absent_thresholds = static_cast<uint8_t>(s.absent_thresholds | 1u << i);
+                s.thresholds[i] = 0;
+            }
         s.hysteresis = {r.hysteresis_positive, r.hysteresis_negative};
         s.poll_interval_ms = r.poll_interval_ms;
         s.polling = r.polled();

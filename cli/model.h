@@ -42,7 +42,7 @@ struct SensorReading {
     uint8_t hysteresis_positive = 0;
     uint8_t hysteresis_negative = 0;
     uint16_t poll_interval_ms = 0;
-    Thresholds thresholds{};
+    Thresholds thresholds{}; // NaN for a threshold the sensor does not have ("na")
 
     bool polled() const { return (flags & 1) != 0; }
     bool daemon_polling() const { return (flags & 2) != 0; }

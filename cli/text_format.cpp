@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace velkdirect {
 namespace {
@@ -41,10 +42,13 @@ std::string with_unit(float value, const Properties& properties) {
     return unit ? fmt::format("{} {}", format_number(value), *unit) : format_number(value);
 }
 
+// A threshold the sensor does not have (NaN) is "na".
+std::string threshold_text(float value) { return std::isnan(value) ? "na" : format_number(value); }
+
 std::string threshold_list(const Thresholds& thresholds) {
     std::string out;
     for (std::size_t i = 0; i < thresholds.size(); ++i)
-        out += fmt::format("{}{} {}", i ? "  " : "", kThresholdNames[i], format_number(thresholds[i]));
+        out += fmt::format("{}{} {}", i ? "  " : "", kThresholdNames[i], threshold_text(thresholds[i]));
     return out;
 }
 
@@ -184,7 +188,7 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
         }
         std::vector<std::string> row = {sensor.id, sensor.path, std::to_string(r.reading), format_number(r.value),
                                         unit, threshold_state_text(r.threshold_state)};
-        for (float t : r.thresholds) row.push_back(format_number(t));
+        for (float t : r.thresholds) row.push_back(threshold_text(t));
         row.push_back(polling_text(r));
         table.add(std::move(row));
     }
@@ -203,7 +207,13 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
     d.add("reading", fmt::format("{} (raw {})", with_unit(r.value, s.properties), r.reading));
     d.add("state", threshold_state_text(r.threshold_state));
     d.add("thresholds", threshold_list(r.thresholds));
-    if (normalized != r.thresholds) d.add("normalized", threshold_list(normalized));
+    Thresholds shown = normalized; // with the same "na"
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        if (std::isnan(r.thresholds[i])) shown[i] = r.thresholds[i];
+    if (!std::equal(shown.begin(), shown.end(), r.thresholds.begin(), [](float a, float b) {
+            return a == b || (std::isnan(a) && std::isnan(b));
+        }))
+        d.add("normalized", threshold_list(shown));
     d.add("hysteresis", fmt::format("+{} -{} (raw counts)", r.hysteresis_positive, r.hysteresis_negative));
     d.add("conversion", fmt::format("normal = {} * raw + {}", format_number(s.conversion.m), format_number(s.conversion.b)));
     std::string polling = r.polled() ? fmt::format("every {} ms", r.poll_interval_ms) : "off";

@@ -3,9 +3,12 @@
 #   libvelkdirectfe1     component lib: the shared library
 #   libvelkdirectfe-dev  component dev: headers, the .so link, pkg-config and
 #                        CMake files, man page 3
-#   velkdirect-tools     component tools: every program, unit, man page of
-#                        another section and completion (install rules that
-#                        name no component land here)
+#   velkdirect-tools     component tools: every program, unit and its
+#                        environment file, man page of another section,
+#                        completion and the exporter's example alerts
+#                        (install rules that name no component land here)
+# scripts/build-debs.sh gives the units and environment files Debian's
+# places (/lib/systemd/system, /etc/default; see SystemFiles.cmake).
 # Dependencies come from dpkg-shlibdeps; the library ships shlibs and symbols
 # files so that programs built against it depend on it correctly.
 set(CPACK_GENERATOR DEB)
@@ -46,11 +49,12 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION admin)
 # dpkg-shlibdeps finds the library in this build, not in a package, so the
 # dependency on it is written out (as the library's shlibs file states it).
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "adduser, ${CPACK_DEBIAN_LIB_PACKAGE_NAME} (>= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_TOOLS_DESCRIPTION "platform management daemon simulator and command-line tool
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "platform management daemon simulator, command-line tool and exporter
 velkd-sim serves a described platform over the management daemon's
 protocol, with systemd socket activation and notification; velkdirect shows
-and drives the platform a daemon serves. Members of the group velkdirect,
-created on install, may use the daemon's socket.")
+and drives the platform a daemon serves; velkdirect-exporter serves its
+sensors and indicators to Prometheus (port 9745). Members of the group
+velkdirect, created on install, may use the daemon's socket.")
 
 # python3-velkdirectfe (component python): the Python package, when this
 # build makes it (bindings/python/CMakeLists.txt gives its Python and cffi
@@ -69,7 +73,8 @@ threads run while a call waits.")
 endif()
 
 # Control files: the library's shlibs, symbols and ldconfig trigger; the
-# tools' postinst. Files shipped in every package: copyright and changelog.
+# tools' postinst (users), prerm and postrm (services stopped on removal,
+# forgotten on purge) and conffiles. Files shipped in every package: copyright and changelog.
 set(deb_dir ${PROJECT_BINARY_DIR}/debian)
 string(TIMESTAMP VELKDIRECTFE_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC) # honours SOURCE_DATE_EPOCH
 include(${PROJECT_SOURCE_DIR}/tests/check_exports.cmake) # VDFE_PUBLIC_FUNCTIONS
@@ -83,9 +88,19 @@ file(WRITE ${deb_dir}/lib/symbols "${symbols}")
 file(WRITE ${deb_dir}/lib/shlibs
   "libvelkdirectfe ${PROJECT_VERSION_MAJOR} ${CPACK_DEBIAN_LIB_PACKAGE_NAME} (>= ${PROJECT_VERSION})\n")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lib.triggers ${deb_dir}/lib/triggers COPYONLY)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/tools.postinst ${deb_dir}/tools/postinst COPYONLY)
+foreach(script postinst prerm postrm)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/tools.${script} ${deb_dir}/tools/${script} COPYONLY)
+endforeach()
+# The units' environment files are the administrator's: conffiles.
+set(conffiles "")
+foreach(source ${environment_sources}) # from SystemFiles.cmake
+  get_filename_component(name ${source} NAME_WLE)
+  string(APPEND conffiles "${VELKDIRECTFE_FULL_ENVIRONMENT_DIR}/${name}\n")
+endforeach()
+file(WRITE ${deb_dir}/tools/conffiles "${conffiles}")
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${deb_dir}/lib/shlibs ${deb_dir}/lib/symbols ${deb_dir}/lib/triggers)
-set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${deb_dir}/tools/postinst)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA
+  ${deb_dir}/tools/postinst ${deb_dir}/tools/prerm ${deb_dir}/tools/postrm ${deb_dir}/tools/conffiles)
 if(TARGET velkdirectfe_python) # byte-compiled at install, cleaned at removal
   foreach(script postinst prerm)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/python.${script} ${deb_dir}/python/${script} COPYONLY)

@@ -4,17 +4,31 @@
 # (completion/, one file a command). Every file found there is installed, so
 # a new program only adds its own files. Man pages of section 3 go with the
 # development package, everything else with the tools.
-set(VELKDIRECTFE_SYSTEMD_UNIT_DIR "" CACHE STRING
-  "Where systemd units are installed (default: /lib/systemd/system for the /usr prefix, else PREFIX/lib/systemd/system)")
-if(NOT VELKDIRECTFE_SYSTEMD_UNIT_DIR)
-  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    set(systemd_unit_dir /lib/systemd/system) # Debian 12's systemdsystemunitdir
-  else()
-    set(systemd_unit_dir ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+# Destinations are relative to the install prefix, so that
+# `cmake --install BUILD --prefix DIR` puts everything under DIR. The Debian
+# packages (scripts/build-debs.sh) give absolute ones where Debian 12 wants
+# them: /lib/systemd/system and /etc/default.
+foreach(dir SYSTEMD_UNIT_DIR ENVIRONMENT_DIR SYSUSERS_DIR) # an empty value means the default
+  if(DEFINED CACHE{VELKDIRECTFE_${dir}} AND NOT VELKDIRECTFE_${dir})
+    unset(VELKDIRECTFE_${dir} CACHE)
   endif()
-else()
-  set(systemd_unit_dir ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
-endif()
+endforeach()
+set(VELKDIRECTFE_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+  "Where systemd units are installed, relative to the prefix unless absolute")
+set(VELKDIRECTFE_ENVIRONMENT_DIR ${CMAKE_INSTALL_SYSCONFDIR}/default CACHE STRING
+  "Where the units' environment files (ARGS=) are installed, relative to the prefix unless absolute")
+set(VELKDIRECTFE_SYSUSERS_DIR lib/sysusers.d CACHE STRING
+  "Where sysusers.d files are installed, relative to the prefix unless absolute")
+# The full path of a destination, as the units name it.
+function(vdfe_full_path out dir)
+  if(IS_ABSOLUTE "${dir}")
+    set(${out} "${dir}" PARENT_SCOPE)
+  else()
+    set(${out} "${CMAKE_INSTALL_PREFIX}/${dir}" PARENT_SCOPE)
+  endif()
+endfunction()
+set(systemd_unit_dir ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
+vdfe_full_path(VELKDIRECTFE_FULL_ENVIRONMENT_DIR ${VELKDIRECTFE_ENVIRONMENT_DIR})
 
 # Man pages.
 find_program(SCDOC_EXECUTABLE scdoc)
@@ -46,7 +60,9 @@ elseif(man_sources)
   message(STATUS "scdoc not found (Debian: scdoc): man pages are not built")
 endif()
 
-# systemd units.
+# systemd units, and for each service its environment file (systemd/NAME.default
+# installed as NAME; ARGS= holds the program's options, as in Debian's
+# exporter packages), which the unit reads if present.
 file(GLOB unit_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/systemd/*.service ${PROJECT_SOURCE_DIR}/systemd/*.socket ${PROJECT_SOURCE_DIR}/systemd/*.timer)
 set(VELKDIRECTFE_UNITS "")
@@ -56,13 +72,26 @@ foreach(source ${unit_sources})
   list(APPEND VELKDIRECTFE_UNITS ${PROJECT_BINARY_DIR}/systemd/${unit})
   install(FILES ${PROJECT_BINARY_DIR}/systemd/${unit} DESTINATION ${systemd_unit_dir} COMPONENT tools)
 endforeach()
+file(GLOB environment_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/systemd/*.default)
+foreach(source ${environment_sources})
+  get_filename_component(name ${source} NAME_WLE)
+  install(FILES ${source} DESTINATION ${VELKDIRECTFE_ENVIRONMENT_DIR} RENAME ${name} COMPONENT tools)
+endforeach()
 
-# System users the units run as (sysusers.d(5)); the package's postinst makes
-# the same ones on systems that do not run systemd-sysusers at install.
+# System users and groups the units need (sysusers.d(5)); the package's
+# postinst makes the same ones. An install from source does not change the
+# system's users: it prints the command that does, as the README says.
 file(GLOB sysusers_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/systemd/*.sysusers)
 foreach(source ${sysusers_sources})
   get_filename_component(name ${source} NAME_WLE)
-  install(FILES ${source} DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d RENAME ${name}.conf COMPONENT tools)
+  install(FILES ${source} DESTINATION ${VELKDIRECTFE_SYSUSERS_DIR} RENAME ${name}.conf COMPONENT tools)
+  if(IS_ABSOLUTE "${VELKDIRECTFE_SYSUSERS_DIR}")
+    set(installed "${VELKDIRECTFE_SYSUSERS_DIR}/${name}.conf")
+  else()
+    set(installed "\${CMAKE_INSTALL_PREFIX}/${VELKDIRECTFE_SYSUSERS_DIR}/${name}.conf")
+  endif()
+  install(CODE "message(STATUS \"Create the group velkdirect and the exporter's user with: systemd-sysusers ${installed}\")"
+          COMPONENT tools)
 endforeach()
 
 # Bash completion.

@@ -128,12 +128,15 @@ int main(int argc, char** argv) {
         if (!state_dir.empty()) store = std::make_unique<velkd::FruStore>(state_dir);
         platform = std::make_shared<velkd::Platform>(load(config, config_optional), store.get());
     } catch (const velkd::LoadError& e) {
-        // Every problem on a line of its own, and how many there were.
-        for (const std::string& problem : e.problems()) velkd::log(velkd::LogLevel::error, "{}", problem);
-        if (check_only)
-            velkd::log(velkd::LogLevel::info, "{} problem{} found{}", e.problems().size(),
-                       e.problems().size() == 1 ? "" : "s",
+        // Every problem on a line of its own, in line order, and how many
+        // there were; --check prints them bare, as a compiler does.
+        if (check_only) {
+            for (const std::string& problem : e.problems()) fmt::print(stderr, "{}\n", problem);
+            fmt::print(stderr, "{} problem{} found{}\n", e.problems().size(), e.problems().size() == 1 ? "" : "s",
                        e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoadProblems) : "");
+            return exit_code::failed;
+        }
+        for (const std::string& problem : e.problems()) velkd::log(velkd::LogLevel::error, "{}", problem);
         return exit_code::failed;
     } catch (const std::exception& e) {
         velkd::log(velkd::LogLevel::error, "{}", e.what());

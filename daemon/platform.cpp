@@ -155,6 +155,7 @@ sensor_reading_info_t Platform::sensor_info(std::size_t i) {
         if (normal <= s.thresholds[t]) crossed |= uint8_t(1u << t);
     for (int t = 3; t < 6; ++t)
         if (normal >= s.thresholds[t]) crossed |= uint8_t(1u << t);
+    crossed &= static_cast<uint8_t>(~d.absent_thresholds); // a threshold it lacks is never crossed
     uint8_t flags = uint8_t((s.polling ? 1 : 0) | (polling_running_ ? 2 : 0) | (s.override_raw ? 4 : 0));
     const Thresholds& t = s.thresholds;
     return sensor_reading_info_t{raw,
@@ -175,6 +176,7 @@ Thresholds Platform::thresholds(std::size_t i) {
 
 int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
     if (settings.ctrl & ~0xFFu) return kInvalidValue;
+    if (settings.ctrl & description_.sensors[i].absent_thresholds) return kInvalidValue; // not available
     const Conversion& conversion = description_.sensors[i].conversion;
     const uint8_t raw[6] = {settings.val1, settings.val2, settings.val3, settings.val4, settings.val5, settings.val6};
     std::lock_guard lock(mutex_);
@@ -182,8 +184,12 @@ int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
     Thresholds next = s.thresholds;
     for (int t = 0; t < 6; ++t)
         if (settings.ctrl & (1u << t)) next[t] = conversion.to_normal(raw[t]);
-    for (int t = 1; t < 6; ++t)
-        if (next[t - 1] > next[t]) return kInvalidValue;
+    const uint8_t absent = description_.sensors[i].absent_thresholds;
+    for (int t = 0, previous = -1; t < 6; ++t) {
+        if (absent >> t & 1u) continue;
+        if (previous >= 0 && next[previous] > next[t]) return kInvalidValue;
+        previous = t;
+    }
     s.thresholds = next;
     if (settings.ctrl & 0x40) s.hysteresis.positive = settings.val7;
     if (settings.ctrl & 0x80) s.hysteresis.negative = settings.val8;

@@ -87,6 +87,9 @@ struct SensorDesc : ObjectInfo {
     uint32_t poll_interval_ms = 1000; // a file gives 1 to 65535 (the reading carries 16 bits)
     bool polling = true;
     Behaviour reading = Constant{};
+    // Bit i: threshold i is not available (the description says "na"); its
+    // value in `thresholds` is 0 and means nothing.
+    uint8_t absent_thresholds = 0;
     bool operator==(const SensorDesc&) const = default;
 };
 

@@ -1,206 +1,59 @@
+// The description's schema: which tables and keys a platform description
+// has, their ranges, and how they become the model (description.h). The TOML
+// reading under it is toml_reader.h; files it names are read by safe_file.h.
+//
+// Every problem is reported, in line order, up to kMaxLoadProblems: a
+// problem in one key leaves the object's other keys still read.
 #include "description_loader.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <optional>
 #include <limits>
-#include <map>
 #include <set>
-#include <sstream>
+#include <variant>
 
 #include <toml++/toml.h>
 
 #include "fru_areas.h"
+#include "fru_dates.h"
+#include "hex_text.h"
 #include "procedure_names.h"
+#include "safe_file.h"
 #include "status.h"
+#include "toml_reader.h"
 
 namespace velkd {
 namespace {
 
-std::string_view type_name(const toml::node& node) {
-    switch (node.type()) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a float";
-    case toml::node_type::boolean: return "a boolean";
-    default: return "a date or time";
-    }
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// Reads one TOML table, remembering which keys were asked for, so that every
-// key left over afterwards is reported as unknown with its own line.
-class Reader {
-public:
-    Reader(const std::string& source, const toml::table& table, std::string context)
-        : source_(source), table_(table), context_(std::move(context)) {}
-
-    void set_context(std::string context) { context_ = std::move(context); }
-    const std::string& context() const { return context_; }
-
-    [[noreturn]] void fail_at(const toml::source_region& where, std::string_view problem) const {
-        throw LoadError(fmt::format("{}:{}:{}: {}{}{}", source_, where.begin.line, where.begin.column,
-                                    context_, context_.empty() ? "" : ": ", problem));
-    }
-    [[noreturn]] void fail(std::string_view problem) const { fail_at(table_.source(), problem); }
-
-    const toml::node* find(std::string_view key) {
-        seen_.insert(std::string(key));
-        return table_.get(key);
-    }
-
-    const toml::node& need(std::string_view key) {
-        const toml::node* node = find(key);
-        if (node == nullptr) fail(fmt::format("missing key '{}'", key));
-        return *node;
-    }
-
-    void finish() const {
-        for (auto&& [key, value] : table_)
-            if (!seen_.contains(std::string(key.str())))
-                fail_at(key.source(), fmt::format("unknown key '{}'", key.str()));
-    }
-
-    // ---- typed values -------------------------------------------------------
-
-    // Every string: a NUL inside would make a name that no call can
-    // address, and the length cap bounds what each reply costs.
-    std::string string(std::string_view key, const toml::node& node, std::size_t most = kMaxStringBytes) const {
-        if (!node.is_string()) wrong_type(key, node, "a string");
-        const std::string& value = node.as_string()->get();
-        if (value.find('\0') != std::string::npos)
-            fail_at(node.source(), fmt::format("'{}' must not contain a NUL character", key));
-        if (value.size() > most)
-            fail_at(node.source(), fmt::format("'{}' is {} bytes long, at most {}", key, value.size(), most));
-        return value;
-    }
-
-    int64_t integer(std::string_view key, const toml::node& node, int64_t lo, int64_t hi) const {
-        if (!node.is_integer()) wrong_type(key, node, "an integer");
-        int64_t value = node.as_integer()->get();
-        if (value < lo || value > hi)
-            fail_at(node.source(), fmt::format("'{}' is {}, must be {} to {}", key, value, lo, hi));
-        return value;
-    }
-
-    // Every number is kept as a float: NaN, the infinities and values beyond
-    // a float's range are refused.
-    double number(std::string_view key, const toml::node& node) const {
-        if (node.is_integer()) return static_cast<double>(node.as_integer()->get());
-        if (!node.is_floating_point()) wrong_type(key, node, "a number");
-        double value = node.as_floating_point()->get();
-        if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max())
-            fail_at(node.source(), fmt::format("'{}' must be a finite number within a float's range", key));
-        return value;
-    }
-
-    bool boolean(std::string_view key, const toml::node& node) const {
-        if (!node.is_boolean()) wrong_type(key, node, "true or false");
-        return node.as_boolean()->get();
-    }
-
-    const toml::table& table(std::string_view key, const toml::node& node) const {
-        if (!node.is_table()) wrong_type(key, node, "a table");
-        return *node.as_table();
-    }
-
-    const toml::array& array(std::string_view key, const toml::node& node) const {
-        if (!node.is_array()) wrong_type(key, node, "an array");
-        return *node.as_array();
-    }
-
-    // ---- keys that may be absent --------------------------------------------
-
-    std::string string_or(std::string_view key, std::string fallback) {
-        const toml::node* node = find(key);
-        return node ? string(key, *node) : fallback;
-    }
-    int64_t integer_or(std::string_view key, int64_t lo, int64_t hi, int64_t fallback) {
-        const toml::node* node = find(key);
-        return node ? integer(key, *node, lo, hi) : fallback;
-    }
-    bool boolean_or(std::string_view key, bool fallback) {
-        const toml::node* node = find(key);
-        return node ? boolean(key, *node) : fallback;
-    }
-    std::string required_string(std::string_view key) {
-        std::string value = string(key, need(key));
-        if (value.empty()) fail_at(table_.get(key)->source(), fmt::format("'{}' must not be empty", key));
-        return value;
-    }
-    double required_number(std::string_view key) { return number(key, need(key)); }
-
-    // A nested table read with the same context.
-    Reader nested(std::string_view key) {
-        return Reader(source_, table(key, need(key)), fmt::format("{}: {}", context_, key));
-    }
-
-    uint8_t byte(std::string_view key, const toml::node& node) const {
-        return static_cast<uint8_t>(integer(key, node, 0, 255));
-    }
-
-    std::vector<uint8_t> bytes(std::string_view key, const toml::node& node, std::size_t most) const {
-        const toml::array& items = array(key, node);
-        if (items.size() > most)
-            fail_at(node.source(), fmt::format("'{}' holds {} bytes, at most {}", key, items.size(), most));
-        std::vector<uint8_t> out;
-        for (const toml::node& item : items) out.push_back(byte(key, item));
-        return out;
-    }
-
-    const toml::table& raw() const { return table_; }
-    const std::string& source() const { return source_; }
-
-private:
-    [[noreturn]] void wrong_type(std::string_view key, const toml::node& node, std::string_view want) const {
-        fail_at(node.source(), fmt::format("'{}' must be {}, not {}", key, want, type_name(node)));
-    }
-
-    const std::string& source_;
-    const toml::table& table_;
-    std::string context_;
-    std::set<std::string> seen_;
-};
+using toml_reading::Reader;
+using toml_reading::type_name;
+using toml_reading::UniqueSet;
 
 constexpr int64_t kU32Max = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
 
-// Keeps names and numbers unique; reports the clash at the second use.
-template <typename Key>
-class UniqueSet {
-public:
-    explicit UniqueSet(std::string what) : what_(std::move(what)) {}
-    template <typename Show>
-    void add(Reader& reader, const Key& key, Show&& show, const std::string& owner) {
-        auto [it, fresh] = first_.emplace(key, owner);
-        if (!fresh) reader.fail(fmt::format("duplicate {} {} (first used by {})", what_, show(key), it->second));
-    }
-    bool contains(const Key& key) const { return first_.contains(key); }
+std::string in_quotes(const std::string& text) { return fmt::format("\"{}\"", text); }
 
-private:
-    std::string what_;
-    std::map<Key, std::string> first_;
+// A problem with where it lies, for reporting in line order.
+struct Problem {
+    uint32_t line = 0, column = 0;
+    std::string text;
 };
 
-std::string in_quotes(const std::string& text) { return fmt::format("\"{}\"", text); }
+// Many similar objects declared once: a table with `count = N` stands for N
+// tables, numbered n = count_from (default 1) up; "{n}" in any of its
+// strings reads as the number, and a sensor's logical `number` is the first
+// one's, counting up. Problems keep the table's place in the file.
+struct Counted {
+    const toml::table* table = nullptr;
+    std::string context;
+    int64_t count = 1, from = 1;
+    bool counted = false;
+};
 
 class Loader {
 public:
@@ -214,10 +67,10 @@ public:
         attempt([&] {
             Reader platform = top.nested("platform");
             platform.set_context("platform");
-            out.names.name = platform.string("name", platform.need("name"));
-            out.names.model = platform.string("model", platform.need("model"));
-            out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0));
-            out.polling = platform.boolean_or("polling", true);
+            attempt([&] { out.names.name = platform.string("name", platform.need("name")); });
+            attempt([&] { out.names.model = platform.string("model", platform.need("model")); });
+            attempt([&] { out.names.lead_byte = static_cast<uint8_t>(platform.integer_or("lead_byte", 0, 255, 0)); });
+            attempt([&] { out.polling = platform.boolean_or("polling", true); });
             platform.finish();
         });
 
@@ -232,73 +85,138 @@ public:
         each(top, "association", [&](Reader& r) { out.associations.push_back(association(r)); });
         each(top, "fault", [&](Reader& r) { out.faults.push_back(fault(r)); });
         attempt([&] { top.finish(); });
+        check_fault_objects(out);
         return out;
     }
 
-    // Every problem found so far, in file order within each kind of object.
-    const std::vector<std::string>& problems() const { return problems_; }
+    // The first kMaxLoadProblems problems in line order.
+    std::vector<std::string> problems() {
+        std::stable_sort(problems_.begin(), problems_.end(), earlier);
+        std::vector<std::string> out;
+        for (Problem& p : problems_) out.push_back(std::move(p.text));
+        return out;
+    }
+    bool cut_short() const { return cut_short_; }
 
-    // Runs `read`; a problem it finds is noted and reading goes on with the
-    // next object, up to kMaxLoadProblems.
+private:
+    static bool earlier(const Problem& a, const Problem& b) {
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
+    }
+
+    // Runs `read`; a problem it finds is noted and reading goes on.
     template <typename Read>
     void attempt(Read&& read) {
         try {
             read();
         } catch (const LoadError& e) {
-            note(e.what());
+            for (const std::string& problem : e.problems()) note(problem);
         }
     }
-    void note(std::string problem) {
-        problems_.push_back(std::move(problem));
-        if (problems_.size() >= kMaxLoadProblems) throw TooManyProblems{};
-    }
-    struct TooManyProblems {};
 
-private:
-    // Runs `read` over every table of the array of tables `key`.
+    // Keeps the kMaxLoadProblems earliest in the file.
+    void note(const std::string& text) {
+        Problem p;
+        p.text = text;
+        // "SOURCE:LINE:COLUMN: ..."
+        if (text.starts_with(source_) && text.size() > source_.size() && text[source_.size()] == ':') {
+            unsigned line = 0, column = 0;
+            if (std::sscanf(text.c_str() + source_.size(), ":%u:%u:", &line, &column) == 2) {
+                p.line = line;
+                p.column = column;
+            }
+        }
+        problems_.push_back(std::move(p));
+        ++found_;
+        if (problems_.size() > kMaxLoadProblems) {
+            std::stable_sort(problems_.begin(), problems_.end(), earlier);
+            problems_.pop_back();
+            cut_short_ = true;
+        }
+    }
+
+    // The tables of the array of tables `key`, each with `count` expanded.
     template <typename Read>
     void each(Reader& top, std::string_view key, Read&& read) {
         const toml::node* node = top.find(key);
         if (node == nullptr) return;
-        attempt([&] {
-            const toml::array& items = top.array(key, *node);
-            if (items.size() > kMaxObjectsOfAKind)
-                top.fail_at(items[kMaxObjectsOfAKind].source(),
-                            fmt::format("more than {} [[{}]] tables", kMaxObjectsOfAKind, key));
-            std::size_t index = 0;
-            for (const toml::node& item : items) {
-                std::string context = fmt::format("{} #{}", key, ++index);
-                attempt([&] {
-                    if (!item.is_table())
-                        Reader(source_, top.raw(), context).fail_at(item.source(), fmt::format("must be a table, not {}", type_name(item)));
-                    Reader reader(source_, *item.as_table(), context);
-                    read(reader);
-                    reader.finish();
-                });
+        const toml::array* items = nullptr;
+        attempt([&] { items = &top.array(key, *node); });
+        if (!items) return;
+        // First how many objects the tables stand for.
+        std::vector<Counted> tables;
+        std::size_t index = 0, objects = 0;
+        for (const toml::node& item : *items) {
+            Counted c{nullptr, fmt::format("{} #{}", key, ++index)};
+            if (!item.is_table()) {
+                note(toml_reading::at(source_, item.source(), c.context,
+                                      fmt::format("must be a table, not {}", type_name(item))));
+                continue;
             }
-        });
+            c.table = item.as_table();
+            bool readable = false;
+            attempt([&] {
+                Reader counter(source_, *c.table, c.context);
+                if (const toml::node* n = counter.find("count")) {
+                    c.count = counter.integer("count", *n, 1, static_cast<int64_t>(kMaxObjectsOfAKind));
+                    c.counted = true;
+                }
+                if (const toml::node* n = counter.find("count_from")) {
+                    if (!c.counted) counter.fail_at(n->source(), "'count_from' needs 'count'");
+                    c.from = counter.integer("count_from", *n, 0, kU32Max);
+                }
+                readable = true;
+            });
+            if (!readable) continue;
+            objects += static_cast<std::size_t>(c.count);
+            if (objects > kMaxObjectsOfAKind) {
+                note(toml_reading::at(source_, item.source(), "",
+                                      fmt::format("more than {} [[{}]] tables", kMaxObjectsOfAKind, key)));
+                return;
+            }
+            tables.push_back(std::move(c));
+        }
+        for (const Counted& c : tables)
+            for (int64_t i = 0; i < c.count; ++i) {
+                Reader reader(source_, *c.table, c.context);
+                if (c.counted) {
+                    reader.set_number(std::to_string(c.from + i));
+                    reader.find("count");
+                    reader.find("count_from");
+                }
+                offset_ = i;
+                const std::size_t before = found_;
+                attempt([&] { read(reader); });
+                attempt([&] { reader.finish(); });
+                if (found_ != before) break; // the other objects of its count would say the same again
+            }
+        offset_ = 0;
     }
 
     void object_info(Reader& r, ObjectInfo& info, const char* what) {
-        info.path = r.required_string("path");
-        if (info.path == "/")
-            r.fail("path \"/\" is the inventory root and cannot hold an object");
-        if (r.context().find('"') == std::string::npos)
-            r.set_context(fmt::format("{} {}", what, in_quotes(info.path)));
-        paths_.add(r, info.path, in_quotes, r.context());
-        info.kind = static_cast<uint32_t>(r.integer_or("kind", 0, kU32Max, 0));
-        if (const toml::node* desc = r.find("desc")) {
-            std::vector<uint8_t> bytes = r.bytes("desc", *desc, info.desc.size());
-            std::copy(bytes.begin(), bytes.end(), info.desc.begin());
-        }
-        if (const toml::node* props = r.find("properties")) {
+        attempt([&] {
+            info.path = r.required_string("path");
+            if (info.path == "/") r.fail("path \"/\" is the inventory root and cannot hold an object");
+            if (r.context().find('"') == std::string::npos)
+                r.set_context(fmt::format("{} {}", what, in_quotes(info.path)));
+            paths_.add(r, info.path, in_quotes, r.context());
+        });
+        attempt([&] { info.kind = static_cast<uint32_t>(r.integer_or("kind", 0, kU32Max, 0)); });
+        attempt([&] {
+            if (const toml::node* desc = r.find("desc")) {
+                std::vector<uint8_t> bytes = r.bytes("desc", *desc, info.desc.size());
+                std::copy(bytes.begin(), bytes.end(), info.desc.begin());
+            }
+        });
+        attempt([&] {
+            const toml::node* props = r.find("properties");
+            if (!props) return;
             const toml::table& table = r.table("properties", *props);
             if (table.size() > kMaxPropertiesPerObject)
                 r.fail_at(props->source(), fmt::format("'properties' holds {} entries, at most {}", table.size(),
                                                        kMaxPropertiesPerObject));
             for (auto&& [key, value] : table)
-                info.properties.emplace_back(std::string(key.str()), r.string(key.str(), value));
-        }
+                attempt([&] { info.properties.emplace_back(std::string(key.str()), r.string(key.str(), value)); });
+        });
     }
 
     // Reads the identifying name first so that later messages carry it.
@@ -311,37 +229,55 @@ private:
 
     FruDesc fru(Reader& r) {
         FruDesc fru;
-        fru.name = object_name(r, "name", "fru", fru_names_);
+        attempt([&] { fru.name = object_name(r, "name", "fru", fru_names_); });
         object_info(r, fru, "fru");
         const toml::node* hex = r.find("data");
         const toml::node* file = r.find("data_file");
-        if (hex && file) r.fail("give either 'data' or 'data_file', not both");
-        if (hex) fru.data = parse_hex(r, *hex);
-        if (file) fru.data = read_data_file(r, *file);
-        FruAreas areas = fru_areas(r);
-        if (!areas.empty()) {
-            if (hex || file) r.fail("give the areas (chassis, board, product) or 'data' or 'data_file', not both");
-            try {
-                fru.data = build_fru_image(areas);
-            } catch (const std::invalid_argument& e) {
-                r.fail(e.what());
+        bool outside = false;
+        attempt([&] { outside = r.boolean_or("data_file_outside", false); });
+        FruAreas areas;
+        attempt([&] { areas = fru_areas(r); });
+        attempt([&] {
+            if (hex && file) r.fail("give either 'data' or 'data_file', not both");
+            if (!areas.empty() && (hex || file))
+                r.fail("give the areas (chassis, board, product) or 'data' or 'data_file', not both");
+            if (hex) {
+                auto bytes = parse_hex(r.string("data", *hex, 4 * kMaxFruData), "data"); // room for spacing
+                if (auto* problem = std::get_if<std::string>(&bytes)) r.fail_at(hex->source(), *problem);
+                fru.data = std::get<std::vector<uint8_t>>(std::move(bytes));
             }
-        }
-        if (fru.data.size() > kMaxFruData)
-            r.fail(fmt::format("data area too large: {} bytes, at most {}", fru.data.size(), kMaxFruData));
-        if (const toml::node* size = r.find("size")) {
-            auto wanted = static_cast<std::size_t>(r.integer("size", *size, 0, kI64Max));
-            if (wanted > kMaxFruData)
-                r.fail_at(size->source(), fmt::format("data area too large: size {} bytes, at most {}", wanted, kMaxFruData));
-            if (wanted < fru.data.size())
-                r.fail_at(size->source(), fmt::format("size {} is smaller than the {} bytes of data", wanted, fru.data.size()));
-            fru.data.resize(wanted, 0xFF); // unwritten EEPROM reads as 0xFF
-        }
-        total_fru_data_ += fru.data.size();
-        if (total_fru_data_ > kMaxTotalFruData)
-            r.fail(fmt::format("the FRUs' data areas add up to more than {} bytes", kMaxTotalFruData));
+            if (file) {
+                std::filesystem::path named = r.string("data_file", *file);
+                try {
+                    fru.data = read_data_file(base_dir_, named, outside, kMaxFruData);
+                } catch (const FileProblem& e) {
+                    r.fail_at(file->source(), e.what());
+                }
+            }
+            if (!areas.empty()) {
+                try {
+                    fru.data = build_fru_image(areas);
+                } catch (const std::invalid_argument& e) {
+                    r.fail(e.what());
+                }
+            }
+            if (fru.data.size() > kMaxFruData)
+                r.fail(fmt::format("data area too large: {} bytes, at most {}", fru.data.size(), kMaxFruData));
+        });
+        attempt([&] {
+            if (const toml::node* size = r.find("size")) {
+                auto wanted = static_cast<std::size_t>(r.integer("size", *size, 0, kMaxFruData));
+                if (wanted < fru.data.size())
+                    r.fail_at(size->source(),
+                              fmt::format("size {} is smaller than the {} bytes of data", wanted, fru.data.size()));
+                fru.data.resize(wanted, 0xFF); // unwritten EEPROM reads as 0xFF
+            }
+            total_fru_data_ += fru.data.size();
+            if (total_fru_data_ > kMaxTotalFruData)
+                r.fail(fmt::format("the FRUs' data areas add up to more than {} bytes", kMaxTotalFruData));
+        });
         fru.size = static_cast<uint32_t>(fru.data.size());
-        fru.writable = r.boolean_or("writable", false);
+        attempt([&] { fru.writable = r.boolean_or("writable", false); });
         return fru;
     }
 
@@ -370,7 +306,11 @@ private:
             Reader a = r.nested("board");
             BoardArea b;
             b.language = static_cast<uint8_t>(a.integer_or("language", 0, 255, 0));
-            if (const toml::node* date = a.find("mfg_date")) b.mfg_minutes = mfg_minutes(a, *date);
+            if (const toml::node* date = a.find("mfg_date")) {
+                auto minutes = mfg_minutes(*date);
+                if (auto* problem = std::get_if<std::string>(&minutes)) a.fail_at(date->source(), *problem);
+                b.mfg_minutes = std::get<uint32_t>(minutes);
+            }
             b.manufacturer = text(a, "manufacturer");
             b.product = text(a, "product");
             b.serial = text(a, "serial");
@@ -398,137 +338,73 @@ private:
         return areas;
     }
 
-    // A TOML date or date-time (UTC unless it carries an offset), from
-    // 1996-01-01 00:01 on, in minutes as the board area keeps it.
-    uint32_t mfg_minutes(Reader& a, const toml::node& node) {
-        int64_t minutes = 0;
-        if (const auto* dt = node.as_date_time()) {
-            const toml::date_time& v = dt->get();
-            minutes = fru_minutes(v.date.year, v.date.month, v.date.day, v.time.hour, v.time.minute);
-            if (v.offset) minutes -= v.offset->minutes;
-        } else if (const auto* d = node.as_date()) {
-            minutes = fru_minutes(d->get().year, d->get().month, d->get().day, 0, 0);
-        } else {
-            a.fail_at(node.source(), fmt::format("'mfg_date' must be a date or date-time, not {}", type_name(node)));
-        }
-        if (minutes < 1 || minutes > 0xFFFFFF)
-            a.fail_at(node.source(), "'mfg_date' must lie between 1996-01-01 00:01 and 2027-11-24 (UTC)");
-        return static_cast<uint32_t>(minutes);
-    }
-
-    std::vector<uint8_t> parse_hex(Reader& r, const toml::node& node) {
-        std::string text = r.string("data", node, 4 * kMaxFruData); // hex digits, with room for spacing
-        std::vector<uint8_t> out;
-        int high = -1;
-        for (char c : text) {
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':') continue;
-            int digit = hex_value(c);
-            if (digit < 0) r.fail_at(node.source(), fmt::format("'data' holds '{}', which is not a hex digit", c));
-            if (high < 0) {
-                high = digit;
-            } else {
-                out.push_back(static_cast<uint8_t>(high << 4 | digit));
-                high = -1;
-            }
-        }
-        if (high >= 0) r.fail_at(node.source(), "'data' has an odd number of hex digits");
-        return out;
-    }
-
-    // A regular file under the description's directory, or anywhere when
-    // the FRU says 'data_file_outside = true' (then its path is absolute).
-    std::vector<uint8_t> read_data_file(Reader& r, const toml::node& node) {
-        std::filesystem::path named = r.string("data_file", node);
-        bool outside = r.boolean_or("data_file_outside", false);
-        std::filesystem::path file = base_dir_ / named;
-        if (outside) {
-            if (!named.is_absolute())
-                r.fail_at(node.source(), "with 'data_file_outside', 'data_file' must be an absolute path");
-        } else {
-            file = confined(r, node, file);
-        }
-        // Never wait on a FIFO or a device; never follow a link put in place
-        // of the file the check above resolved.
-        int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (outside ? 0 : O_NOFOLLOW));
-        if (fd < 0) r.fail_at(node.source(), fmt::format("cannot read data_file {}: {}", file.string(), std::strerror(errno)));
-        struct stat st{};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            r.fail_at(node.source(), fmt::format("data_file {} is not a regular file", file.string()));
-        }
-        if (static_cast<std::size_t>(st.st_size) > kMaxFruData) {
-            ::close(fd);
-            r.fail_at(node.source(), fmt::format("data area too large: {} holds more than {} bytes", file.string(),
-                                                 kMaxFruData));
-        }
-        std::vector<uint8_t> data(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < data.size()) {
-            ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        data.resize(done);
-        return data;
-    }
-
-    // The real path of `file`, which must lie under the real path of the
-    // description's directory: both with every link, "." and ".." resolved,
-    // so that neither a link nor a relative --config leads outside.
-    std::filesystem::path confined(Reader& r, const toml::node& node, const std::filesystem::path& file) {
-        std::error_code error;
-        std::filesystem::path dir = std::filesystem::canonical(base_dir_, error);
-        // A file that does not exist resolves as far as it does; opening it
-        // then says what is missing.
-        std::filesystem::path real = error ? std::filesystem::path() : std::filesystem::weakly_canonical(file, error);
-        auto [d, f] = std::mismatch(dir.begin(), dir.end(), real.begin(), real.end());
-        if (error || dir.empty() || d != dir.end() || f == real.end())
-            r.fail_at(node.source(), fmt::format("data_file {} is not under the description's directory {} "
-                                                 "(an absolute path needs 'data_file_outside = true')",
-                                                 file.string(), dir.empty() ? base_dir_.string() : dir.string()));
-        return real;
-    }
-
     SensorDesc sensor(Reader& r) {
         SensorDesc s;
-        s.id = object_name(r, "id", "sensor", sensor_ids_);
-        const toml::node& number = r.need("number");
-        s.number = static_cast<uint32_t>(r.integer("number", number, 0, kU32Max));
-        sensor_numbers_.add(r, s.number, [](uint32_t n) { return std::to_string(n); }, r.context());
+        attempt([&] { s.id = object_name(r, "id", "sensor", sensor_ids_); });
+        attempt([&] {
+            const toml::node& number = r.need("number");
+            s.number = static_cast<uint32_t>(r.integer("number", number, 0, kU32Max - offset_));
+            s.number += static_cast<uint32_t>(offset_); // the object's place in a `count`
+            sensor_numbers_.add(r, s.number, [](uint32_t n) { return std::to_string(n); }, r.context());
+        });
         object_info(r, s, "sensor");
-        s.type = static_cast<uint8_t>(r.integer_or("type", 0, 255, 0));
-        s.note = r.string_or("note", "");
+        attempt([&] { s.type = static_cast<uint8_t>(r.integer_or("type", 0, 255, 0)); });
+        attempt([&] { s.note = r.string_or("note", ""); });
 
-        Reader conversion = r.nested("conversion");
-        s.conversion.m = static_cast<float>(conversion.required_number("m"));
-        s.conversion.b = static_cast<float>(conversion.required_number("b"));
-        if (s.conversion.m == 0 || !std::isfinite(s.conversion.m) || !std::isfinite(s.conversion.b))
-            conversion.fail("'m' must be a finite number other than 0 and 'b' finite");
-        conversion.finish();
+        attempt([&] {
+            Reader conversion = r.nested("conversion");
+            attempt([&] { s.conversion.m = static_cast<float>(conversion.required_number("m")); });
+            attempt([&] { s.conversion.b = static_cast<float>(conversion.required_number("b")); });
+            if (s.conversion.m == 0) conversion.fail("'m' must be a finite number other than 0 and 'b' finite");
+            conversion.finish();
+        });
 
-        Reader thresholds = r.nested("thresholds");
-        for (std::size_t i = 0; i < 6; ++i)
-            s.thresholds[i] = static_cast<float>(thresholds.required_number(kThresholdNames[i]));
-        for (std::size_t i = 1; i < 6; ++i)
-            if (!(s.thresholds[i - 1] <= s.thresholds[i]))
-                thresholds.fail(fmt::format("'{}' ({}) is below '{}' ({}): thresholds must not decrease",
-                                            kThresholdNames[i], s.thresholds[i], kThresholdNames[i - 1],
-                                            s.thresholds[i - 1]));
-        thresholds.finish();
+        attempt([&] {
+            // A threshold the sensor does not have is "na".
+            Reader thresholds = r.nested("thresholds");
+            uint8_t given = 0; // read as numbers
+            for (std::size_t i = 0; i < 6; ++i)
+                attempt([&] {
+                    const char* name = kThresholdNames[i];
+                    const toml::node& value = thresholds.need(name);
+                    if (value.is_string()) {
+                        if (value.as_string()->get() != "na")
+                            thresholds.fail_at(value.source(),
+                                               fmt::format("'{}' must be a number or \"na\", not \"{}\"", name,
+                                                           value.as_string()->get()));
+                        s.absent_thresholds = static_cast<uint8_t>(s.absent_thresholds | 1u << i);
+                        return;
+                    }
+                    s.thresholds[i] = static_cast<float>(thresholds.number(name, value));
+                    given |= static_cast<uint8_t>(1u << i);
+                });
+            // The thresholds given must not decrease, "na" ones aside.
+            std::size_t previous = 6;
+            for (std::size_t i = 0; i < 6; ++i) {
+                if (!(given >> i & 1u)) continue;
+                if (previous < 6 && !(s.thresholds[previous] <= s.thresholds[i]))
+                    thresholds.fail(fmt::format("'{}' ({}) is below '{}' ({}): thresholds must not decrease",
+                                                kThresholdNames[i], s.thresholds[i], kThresholdNames[previous],
+                                                s.thresholds[previous]));
+                previous = i;
+            }
+            thresholds.finish();
+        });
 
-        if (r.find("hysteresis")) {
+        attempt([&] {
+            if (!r.find("hysteresis")) return;
             Reader hysteresis = r.nested("hysteresis");
-            s.hysteresis.positive = static_cast<uint8_t>(hysteresis.integer_or("positive", 0, 255, 0));
-            s.hysteresis.negative = static_cast<uint8_t>(hysteresis.integer_or("negative", 0, 255, 0));
+            attempt([&] { s.hysteresis.positive = static_cast<uint8_t>(hysteresis.integer_or("positive", 0, 255, 0)); });
+            attempt([&] { s.hysteresis.negative = static_cast<uint8_t>(hysteresis.integer_or("negative", 0, 255, 0)); });
             hysteresis.finish();
-        }
-        s.poll_interval_ms = static_cast<uint32_t>(r.integer_or("poll_interval_ms", 1, 65535, 1000));
-        s.polling = r.boolean_or("polling", true);
-        Reader reading = r.nested("reading");
-        s.reading = behaviour(reading);
-        reading.finish();
+        });
+        attempt([&] { s.poll_interval_ms = static_cast<uint32_t>(r.integer_or("poll_interval_ms", 1, 65535, 1000)); });
+        attempt([&] { s.polling = r.boolean_or("polling", true); });
+        attempt([&] {
+            Reader reading = r.nested("reading");
+            s.reading = behaviour(reading);
+            reading.finish();
+        });
         return s;
     }
 
@@ -555,21 +431,24 @@ private:
 
     IndicatorDesc indicator(Reader& r) {
         IndicatorDesc ind;
-        ind.name = object_name(r, "name", "indicator", indicator_names_);
+        attempt([&] { ind.name = object_name(r, "name", "indicator", indicator_names_); });
         object_info(r, ind, "indicator");
         ind.modes = {0, 1, 2};
-        if (const toml::node* modes = r.find("modes")) {
-            ind.modes = r.bytes("modes", *modes, kMaxIndicatorModes);
-            if (ind.modes.empty()) r.fail_at(modes->source(), "'modes' must list at least one mode");
-            if (std::set<uint8_t>(ind.modes.begin(), ind.modes.end()).size() != ind.modes.size())
-                r.fail_at(modes->source(), "'modes' lists a mode twice");
-        }
-        ind.initial_mode = ind.modes.front();
-        if (const toml::node* mode = r.find("mode")) {
-            ind.initial_mode = r.byte("mode", *mode);
-            if (std::find(ind.modes.begin(), ind.modes.end(), ind.initial_mode) == ind.modes.end())
-                r.fail_at(mode->source(), fmt::format("'mode' {} is not one of 'modes'", ind.initial_mode));
-        }
+        const toml::node* mode = r.find("mode");
+        attempt([&] {
+            if (const toml::node* modes = r.find("modes")) {
+                ind.modes = r.bytes("modes", *modes, kMaxIndicatorModes);
+                if (ind.modes.empty()) r.fail_at(modes->source(), "'modes' must list at least one mode");
+                if (std::set<uint8_t>(ind.modes.begin(), ind.modes.end()).size() != ind.modes.size())
+                    r.fail_at(modes->source(), "'modes' lists a mode twice");
+            }
+            ind.initial_mode = ind.modes.front();
+            if (mode) {
+                ind.initial_mode = r.byte("mode", *mode);
+                if (std::find(ind.modes.begin(), ind.modes.end(), ind.initial_mode) == ind.modes.end())
+                    r.fail_at(mode->source(), fmt::format("'mode' {} is not one of 'modes'", ind.initial_mode));
+            }
+        });
         return ind;
     }
 
@@ -581,24 +460,31 @@ private:
 
     AssociationDesc association(Reader& r) {
         AssociationDesc assoc;
-        assoc.entity = entity_key(r, "entity", r.need("entity"));
-        auto show = [](const EntityKey& k) { return fmt::format("[{}, {}]", k.key0, k.key1); };
-        r.set_context(fmt::format("association {}", show(assoc.entity)));
-        association_keys_.add(r, assoc.entity, show, r.context());
-        assoc.word = static_cast<uint32_t>(r.integer_or("word", 0, kU32Max, 0));
-        if (const toml::node* members = r.find("members")) {
+        attempt([&] {
+            assoc.entity = entity_key(r, "entity", r.need("entity"));
+            auto show = [](const EntityKey& k) { return fmt::format("[{}, {}]", k.key0, k.key1); };
+            r.set_context(fmt::format("association {}", show(assoc.entity)));
+            association_keys_.add(r, assoc.entity, show, r.context());
+        });
+        attempt([&] { assoc.word = static_cast<uint32_t>(r.integer_or("word", 0, kU32Max, 0)); });
+        attempt([&] {
+            const toml::node* members = r.find("members");
+            if (!members) return;
             const toml::array& items = r.array("members", *members);
             if (items.size() > kMaxAssociationMembers)
                 r.fail_at(members->source(), fmt::format("'members' holds {} members, at most {}", items.size(),
                                                          kMaxAssociationMembers));
-            for (const toml::node& member : items) assoc.members.push_back(entity_key(r, "members", member));
-        }
+            for (const toml::node& member : items)
+                attempt([&] { assoc.members.push_back(entity_key(r, "members", member)); });
+        });
         return assoc;
     }
 
     FaultDesc fault(Reader& r) {
         FaultDesc f;
-        if (const toml::node* proc = r.find("procedure")) {
+        attempt([&] {
+            const toml::node* proc = r.find("procedure");
+            if (!proc) return;
             if (proc->is_string()) {
                 f.procedure = procedure_number(proc->as_string()->get());
                 if (!f.procedure)
@@ -606,29 +492,37 @@ private:
             } else {
                 f.procedure = static_cast<int>(r.integer("procedure", *proc, 1, kProcedureCount));
             }
-        }
-        f.object = r.string_or("object", "");
-        f.delay_ms = static_cast<uint32_t>(r.integer_or("delay_ms", 0, 600000, 0));
+        });
+        attempt([&] { f.object = r.string_or("object", ""); });
+        attempt([&] { f.delay_ms = static_cast<uint32_t>(r.integer_or("delay_ms", 0, 600000, 0)); });
         const toml::node* status = r.find("status");
         const toml::node* rate = r.find("failure_rate");
-        if (status) {
-            f.status = static_cast<int>(r.integer("status", *status, std::numeric_limits<int>::min(),
-                                                  std::numeric_limits<int>::max()));
-            if (f.status == 0) r.fail_at(status->source(), "'status' must not be 0");
-        } else if (rate) {
-            f.status = kInjectedFault;
-        }
-        if (rate) {
+        bool bad = false;
+        attempt([&] {
+            if (status) {
+                bad = true;
+                f.status = static_cast<int>(r.integer("status", *status, std::numeric_limits<int>::min(),
+                                                      std::numeric_limits<int>::max()));
+                if (f.status == 0) r.fail_at(status->source(), "'status' must not be 0");
+                bad = false;
+            } else if (rate) {
+                f.status = kInjectedFault;
+            }
+        });
+        attempt([&] {
+            if (!rate) return;
             f.failure_rate = r.number("failure_rate", *rate);
-            if (!(f.failure_rate >= 0 && f.failure_rate <= 1)) r.fail_at(rate->source(), "'failure_rate' must be 0 to 1");
-        }
-        f.seed = static_cast<uint64_t>(r.integer_or("seed", 0, kI64Max, 0));
-        if (f.delay_ms == 0 && f.status == 0) r.fail("a fault needs 'delay_ms' or 'status'");
+            if (!(f.failure_rate >= 0 && f.failure_rate <= 1))
+                r.fail_at(rate->source(), "'failure_rate' must be 0 to 1");
+        });
+        attempt([&] { f.seed = static_cast<uint64_t>(r.integer_or("seed", 0, kI64Max, 0)); });
+        attempt([&] {
+            if (!bad && f.delay_ms == 0 && f.status == 0) r.fail("a fault needs 'delay_ms' or 'status'");
+        });
         fault_objects_.emplace_back(f.object, r.raw().get("object") ? r.raw().get("object")->source() : r.raw().source());
         return f;
     }
 
-public:
     // Fault objects may name objects that appear later in the file, so they
     // are checked once everything is read.
     void check_fault_objects(const Description& d) {
@@ -657,7 +551,10 @@ private:
     UniqueSet<EntityKey> association_keys_{"association entity"};
     std::vector<std::pair<std::string, toml::source_region>> fault_objects_;
     std::size_t total_fru_data_ = 0;
-    std::vector<std::string> problems_;
+    std::vector<Problem> problems_;
+    bool cut_short_ = false;
+    int64_t offset_ = 0;    // of the object being read in its table's `count`
+    std::size_t found_ = 0; // problems noted, kept or not
 };
 
 } // namespace
@@ -681,37 +578,22 @@ Description load_description_text(std::string_view text, const std::string& sour
                                     e.description()));
     }
     Loader loader(source, base_dir);
-    Description description;
-    bool cut_short = false;
-    try {
-        description = loader.load(root);
-        loader.check_fault_objects(description);
-    } catch (const Loader::TooManyProblems&) {
-        cut_short = true;
-    }
+    Description description = loader.load(root);
     std::vector<std::string> problems = loader.problems();
     if (problems.empty()) return description;
     std::string all = fmt::format("{}", fmt::join(problems, "\n"));
-    if (cut_short) all += fmt::format("\n{}: stopped after {} problems", source, kMaxLoadProblems);
-    throw LoadError(all, std::move(problems), cut_short);
+    if (loader.cut_short()) all += fmt::format("\n{}: stopped after {} problems", source, kMaxLoadProblems);
+    throw LoadError(all, std::move(problems), loader.cut_short());
 }
 
 Description load_description_file(const std::filesystem::path& file) {
-    // data_file entries are looked up in the directory that really holds the
-    // file: a bare name has no parent path of its own, and a link may lead
-    // elsewhere.
-    std::error_code error;
-    std::filesystem::path real = std::filesystem::canonical(file, error);
-    std::ifstream in;
-    if (!error) in.open(real, std::ios::binary);
-    if (error || !in) throw LoadError(fmt::format("{}: cannot open the description file", file.string()));
-    // One byte beyond the limit is enough to refuse the file.
-    std::string text;
-    char chunk[64 * 1024];
-    while (text.size() <= kMaxDescriptionBytes && in.read(chunk, sizeof chunk).gcount() > 0)
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxDescriptionBytes + 1) text.resize(kMaxDescriptionBytes + 1);
-    return load_description_text(text, file.string(), real.parent_path());
+    TextFile read;
+    try {
+        read = read_text_file(file, kMaxDescriptionBytes);
+    } catch (const FileProblem& e) {
+        throw LoadError(e.what());
+    }
+    return load_description_text(read.text, file.string(), read.real_dir);
 }
 
 } // namespace velkd

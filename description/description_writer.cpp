@@ -140,7 +140,8 @@ void write_sensor(Writer& w, const SensorDesc& s) {
     w.key("conversion", inline_numbers(num("m", s.conversion.m), num("b", s.conversion.b)));
     std::vector<std::string> thresholds;
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        thresholds.push_back(fmt::format("{} = {}", kThresholdNames[i], toml_float(s.thresholds[i])));
+        thresholds.push_back(fmt::format("{} = {}", kThresholdNames[i],
+                                         s.absent_thresholds >> i & 1u ? "\"na\"" : toml_float(s.thresholds[i])));
     w.key("thresholds", fmt::format("{{ {} }}", fmt::join(thresholds, ", ")));
     w.key("hysteresis",
           fmt::format("{{ positive = {}, negative = {} }}", s.hysteresis.positive, s.hysteresis.negative));

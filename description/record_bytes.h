@@ -35,6 +35,7 @@ void sensor_fields(Record& r, Sensor& s, Field&& field) {
     field("conversion.b", r.opaque1, at<4>, s.conversion.b);          // float
     field("poll_interval_ms", r.opaque1, at<8>, s.poll_interval_ms);  // u32
     field("type", r.opaque1, at<12>, s.type);                         // u8
+    field("absent_thresholds", r.opaque1, at<13>, s.absent_thresholds); // u8, bit i: threshold i "na"
 }
 
 template <typename Record, typename Indicator, typename Field>

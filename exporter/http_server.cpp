@@ -162,6 +162,11 @@ MHD_Result HttpServer::on_request(MHD_Connection* connection, const char* url, c
             // queued now would close the connection, so it comes at the next
             // call, once the library has seen there is no body.
             deadlines_.request_in(watched(connection));
+            // A method other than GET or HEAD is refused as such (405 with
+            // Allow), before its body if it has one.
+            const bool known = std::strcmp(url, "/metrics") == 0 || std::strcmp(url, "/") == 0;
+            if (known && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
+                return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, not_allowed_.get());
             if (announces_body(connection))
                 return MHD_queue_response(connection, MHD_HTTP_BAD_REQUEST, body_refused_.get());
             *request_context = new Request; // deleted in on_completed
@@ -171,8 +176,6 @@ MHD_Result HttpServer::on_request(MHD_Connection* connection, const char* url, c
         const bool metrics = std::strcmp(url, "/metrics") == 0;
         if (!metrics && std::strcmp(url, "/") != 0)
             return MHD_queue_response(connection, MHD_HTTP_NOT_FOUND, not_found_.get());
-        if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
-            return MHD_queue_response(connection, MHD_HTTP_METHOD_NOT_ALLOWED, not_allowed_.get());
         if (!metrics) return MHD_queue_response(connection, MHD_HTTP_OK, index_.get());
         return start_scrape(connection, request);
     } catch (...) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -26,7 +27,8 @@ namespace {
 namespace exit_code = velk::exit_code;
 using namespace velkdirect::exporter;
 
-constexpr const char* kDefaultAddress = "127.0.0.1:9745";
+// Every address at the exporter's port, as Prometheus exporters listen.
+constexpr const char* kDefaultAddress = ":9745";
 // How often the request deadlines are checked.
 constexpr long kTickNanoseconds = 250'000'000;
 
@@ -36,8 +38,12 @@ int main(int argc, char** argv) {
     CLI::App app{"velkdirect-exporter: the platform's sensors and indicators for Prometheus, on GET /metrics"};
     std::string listen = kDefaultAddress;
     double timeout_s = 10;
-    app.add_option("--web.listen-address", listen, "HOST:PORT to listen on ([IPV6]:PORT, :PORT for every interface)")
+    std::string socket_path;
+    app.add_option("--web.listen-address", listen,
+                   "HOST:PORT to listen on ([IPV6]:PORT; :PORT, the default, for every address, IPv6 and IPv4)")
         ->capture_default_str();
+    app.add_option("--socket", socket_path,
+                   "the management daemon's socket, instead of the library's default (sets VELKDIRECT_SOCKET)");
     app.add_option("--scrape.timeout", timeout_s,
                    "longest a scrape waits for the daemon, in seconds; Prometheus's own scrape timeout shortens it")
         ->check(CLI::Range(0.1, 600.0))
@@ -49,6 +55,11 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? exit_code::ok : exit_code::usage;
+    }
+    // Before any call: the library reads it at every connection.
+    if (!socket_path.empty() && setenv("VELKDIRECT_SOCKET", socket_path.c_str(), 1) != 0) {
+        fmt::print(stderr, "velkdirect-exporter: --socket: {}\n", std::strerror(errno));
+        return exit_code::failed;
     }
     auto address = parse_listen_address(listen);
     if (!address) {
@@ -72,7 +83,11 @@ int main(int argc, char** argv) {
         return exit_code::failed;
     }
 
-    SharedReading shared;
+    SharedReading shared(velkdirect::metrics::read_platform,
+                         fmt::format("# HELP velkdirect_exporter_build_info The exporter's version.\n"
+                                     "# TYPE velkdirect_exporter_build_info gauge\n"
+                                     "velkdirect_exporter_build_info{{version=\"{}\"}} 1\n",
+                                     VELKDIRECTFE_VERSION_STRING));
     std::optional<HttpServer> server;
     try {
         server.emplace(socket.fd, shared, std::chrono::duration<double>(timeout_s));
@@ -80,9 +95,9 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "velkdirect-exporter: {}\n", e.what());
         return exit_code::failed;
     }
-    bool v6 = address->host.find(':') != std::string::npos;
+    bool v6 = socket.host.find(':') != std::string::npos;
     fmt::print(stderr, "velkdirect-exporter {}: listening on http://{}{}{}:{}/metrics\n", VELKDIRECTFE_VERSION_STRING,
-               v6 ? "[" : "", address->host, v6 ? "]" : "", socket.port);
+               v6 ? "[" : "", socket.host, v6 ? "]" : "", socket.port);
 
     const timespec tick{0, kTickNanoseconds};
     for (;;) {

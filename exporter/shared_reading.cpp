@@ -8,9 +8,9 @@ namespace velkdirect::exporter {
 
 namespace {
 
-SharedReading::Text render(const metrics::PlatformReading& reading) noexcept {
+SharedReading::Text render(const metrics::PlatformReading& reading, const std::string& trailer) noexcept {
     try {
-        return std::make_shared<const std::string>(metrics::exposition(reading));
+        return std::make_shared<const std::string>(metrics::exposition(reading) + trailer);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -18,8 +18,8 @@ SharedReading::Text render(const metrics::PlatformReading& reading) noexcept {
 
 } // namespace
 
-SharedReading::SharedReading(Read read)
-    : read_(std::move(read)), worker_([this] { work(); }), deadline_keeper_([this] { keep_deadlines(); }) {}
+SharedReading::SharedReading(Read read, std::string trailer)
+    : read_(std::move(read)), trailer_(std::move(trailer)), worker_([this] { work(); }), deadline_keeper_([this] { keep_deadlines(); }) {}
 
 SharedReading::~SharedReading() {
     {
@@ -62,10 +62,10 @@ SharedReading::Text SharedReading::get(Clock::time_point deadline) {
     return text.get();
 }
 
-void SharedReading::answer_late(Waiter& waiter) {
+void SharedReading::answer_late(Waiter& waiter) const {
     metrics::PlatformReading late; // up 0: the daemon did not answer in time
     late.duration_seconds = std::chrono::duration<double>(Clock::now() - waiter.asked).count();
-    waiter.answer(render(late));
+    waiter.answer(render(late, trailer_));
 }
 
 void SharedReading::answer_all_now() {
@@ -85,7 +85,7 @@ void SharedReading::work() {
         running_ = wanted_;
         busy_ = true;
         lock.unlock();
-        Text text = render(read_());
+        Text text = render(read_(), trailer_);
         lock.lock();
         done_ = running_;
         busy_ = false;

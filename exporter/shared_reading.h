@@ -35,7 +35,8 @@ public:
     // from inside ask() and never with its lock held). Must not throw.
     using Answer = std::function<void(Text)>;
 
-    explicit SharedReading(Read read = metrics::read_platform);
+    // `trailer` is added to every reading's text: the exporter's own families.
+    explicit SharedReading(Read read = metrics::read_platform, std::string trailer = {});
     // Answers what is still waiting with up 0, then waits for a reading
     // already under way, if it is not finished.
     ~SharedReading();
@@ -66,9 +67,10 @@ private:
 
     void work();
     void keep_deadlines();
-    static void answer_late(Waiter& waiter);
+    void answer_late(Waiter& waiter) const;
 
     Read read_;
+    const std::string trailer_;
     std::mutex mutex_;
     std::condition_variable wanted_cv_;   // the worker: a reading is wanted
     std::condition_variable waiters_cv_;  // the deadline keeper: the waiters changed

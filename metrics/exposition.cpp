@@ -124,18 +124,42 @@ private:
 };
 
 struct UnitName {
-    std::string_view platform;
-    std::string_view base;
+    std::string_view platform; // lower case
+    BaseUnit base;
 };
-// Units the platform may name that already are Prometheus base units.
-constexpr UnitName kBaseUnits[] = {
-    {"degrees c", "celsius"}, {"degree c", "celsius"}, {"celsius", "celsius"}, {"degrees celsius", "celsius"},
-    {"\xc2\xb0" "c", "celsius"}, {"c", "celsius"},  {"volts", "volts"},      {"volt", "volts"},
-    {"v", "volts"},           {"amperes", "amperes"}, {"ampere", "amperes"}, {"amps", "amperes"},
-    {"a", "amperes"},         {"watts", "watts"},    {"watt", "watts"},      {"w", "watts"},
-    {"joules", "joules"},     {"j", "joules"},       {"seconds", "seconds"}, {"s", "seconds"},
-    {"hertz", "hertz"},       {"hz", "hertz"},       {"bytes", "bytes"},
+// Units a platform may name, each with its quantity and Prometheus base unit.
+// Revolutions per minute have no base unit: they keep their own name, as
+// Prometheus's own hardware exporters do.
+constexpr UnitName kUnits[] = {
+    {"degrees c", {"temperature", "celsius"}},   {"degree c", {"temperature", "celsius"}},
+    {"celsius", {"temperature", "celsius"}},     {"degrees celsius", {"temperature", "celsius"}},
+    {"\xc2\xb0" "c", {"temperature", "celsius"}}, {"c", {"temperature", "celsius"}},
+    {"degrees f", {"temperature", "celsius", -32, 5, 9}},
+    {"degree f", {"temperature", "celsius", -32, 5, 9}},
+    {"fahrenheit", {"temperature", "celsius", -32, 5, 9}},
+    {"degrees fahrenheit", {"temperature", "celsius", -32, 5, 9}},
+    {"\xc2\xb0" "f", {"temperature", "celsius", -32, 5, 9}},
+    {"volts", {"voltage", "volts"}},             {"volt", {"voltage", "volts"}},
+    {"v", {"voltage", "volts"}},                 {"millivolts", {"voltage", "volts", 0, 1, 1000}},
+    {"millivolt", {"voltage", "volts", 0, 1, 1000}}, {"mv", {"voltage", "volts", 0, 1, 1000}},
+    {"amperes", {"current", "amperes"}},         {"ampere", {"current", "amperes"}},
+    {"amps", {"current", "amperes"}},            {"a", {"current", "amperes"}},
+    {"milliamperes", {"current", "amperes", 0, 1, 1000}}, {"milliamps", {"current", "amperes", 0, 1, 1000}},
+    {"ma", {"current", "amperes", 0, 1, 1000}},      {"watts", {"power", "watts"}},
+    {"watt", {"power", "watts"}},                {"w", {"power", "watts"}},
+    {"joules", {"energy", "joules"}},            {"j", {"energy", "joules"}},
+    {"hertz", {"frequency", "hertz"}},           {"hz", {"frequency", "hertz"}},
+    {"bytes", {"size", "bytes"}},                {"rpm", {"fan_speed", "rpm"}},
+    {"percent", {"sensor", "ratio", 0, 1, 100}},     {"%", {"sensor", "ratio", 0, 1, 100}},
 };
+// Any other unit: the value as the platform gives it; the unit is in
+// velkdirect_sensor_info only.
+constexpr BaseUnit kOtherUnit{"sensor", "value"};
+
+// Divided rather than multiplied by a fraction: 3300 mV is 3.3, not 3.3000002.
+float in_base_unit(float value, const BaseUnit& unit) {
+    return (value + unit.offset) * unit.multiply / unit.divide;
+}
 
 void add_sensor(Writer& w, const SensorRow& row) {
     const Sensor& s = row.sensor;
@@ -146,39 +170,43 @@ void add_sensor(Writer& w, const SensorRow& row) {
     if (!row.error.empty()) return; // refused: no reading this time
 
     const SensorReading& r = row.reading;
-    auto base = base_unit(unit);
+    const BaseUnit base = base_unit(unit).value_or(kOtherUnit);
+    const bool known = base.unit != kOtherUnit.unit;
     const std::string plain = labels({{"id", s.id}, {"path", s.path}});
-    const std::string with_unit = base ? plain : plain + "," + labels({{"unit", unit}});
-    const std::string value_family = fmt::format("velkdirect_sensor_{}", base.value_or("value"));
-    const std::string threshold_family = fmt::format("velkdirect_sensor_threshold_{}", base.value_or("value"));
+    const std::string value_family = fmt::format("velkdirect_{}_{}", base.quantity, base.unit);
+    const std::string threshold_family = fmt::format("velkdirect_{}_threshold_{}", base.quantity, base.unit);
     w.sample(value_family,
-             base ? fmt::format("Normalized sensor reading in {}.", *base)
-                  : std::string("Normalized sensor reading, in the platform's unit (label unit)."),
-             with_unit, sample_value(r.value));
+             known ? fmt::format("Normalized sensor reading ({}) in {}.", base.quantity, base.unit)
+                   : std::string("Normalized sensor reading in the sensor's unit (see velkdirect_sensor_info)."),
+             plain, sample_value(in_base_unit(r.value, base)));
     w.sample("velkdirect_sensor_raw_reading", "Raw sensor reading, 0 to 255.", plain, std::to_string(r.reading));
     w.sample("velkdirect_sensor_state",
              "Worst threshold the reading is at or beyond: 0 ok, 1 non-critical, 2 critical, 3 non-recoverable.", plain,
              std::to_string(static_cast<int>(worst_state(r.threshold_state))));
+    // A threshold the sensor does not have (NaN) has no series.
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        w.sample("velkdirect_sensor_threshold_crossed",
-                 "1 when the reading is at or beyond the threshold (lnr, lcr, lnc: at or below; unc, ucr, unr: at or "
-                 "above).",
-                 fmt::format("{},threshold=\"{}\"", plain, kThresholdNames[i]),
-                 (r.threshold_state >> i) & 1u ? "1" : "0");
+        if (!std::isnan(r.thresholds[i]))
+            w.sample("velkdirect_sensor_threshold_crossed",
+                     "1 when the reading is at or beyond the threshold (lnr, lcr, lnc: at or below; unc, ucr, unr: at "
+                     "or above).",
+                     fmt::format("{},threshold=\"{}\"", plain, kThresholdNames[i]),
+                     (r.threshold_state >> i) & 1u ? "1" : "0");
     const std::string threshold_help =
-        base ? fmt::format("Sensor threshold in {}: lower and upper non-recoverable, critical, non-critical.", *base)
-             : std::string("Sensor threshold in the platform's unit (label unit).");
+        known ? fmt::format("Sensor threshold ({}) in {}: lower and upper non-recoverable, critical, non-critical.",
+                            base.quantity, base.unit)
+              : std::string("Sensor threshold in the sensor's unit (see velkdirect_sensor_info).");
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        w.sample(threshold_family, threshold_help, fmt::format("{},threshold=\"{}\"", with_unit, kThresholdNames[i]),
-                 sample_value(r.thresholds[i]));
+        if (!std::isnan(r.thresholds[i]))
+            w.sample(threshold_family, threshold_help, fmt::format("{},threshold=\"{}\"", plain, kThresholdNames[i]),
+                     sample_value(in_base_unit(r.thresholds[i], base)));
 }
 
 } // namespace
 
-std::optional<std::string_view> base_unit(std::string_view platform_unit) {
+std::optional<BaseUnit> base_unit(std::string_view platform_unit) {
     std::string lower;
     for (char c : platform_unit) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const UnitName& u : kBaseUnits)
+    for (const UnitName& u : kUnits)
         if (u.platform == lower) return u.base;
     return std::nullopt;
 }

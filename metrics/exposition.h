@@ -7,12 +7,14 @@
 //   velkdirect_scrape_failed_calls             of which failed
 //   velkdirect_platform_info{name,model}       1
 //   velkdirect_sensor_info{id,path,number,unit,note}  1, for every listed sensor
-//   velkdirect_sensor_<unit>{id,path}          normalized value, where the
-//                                              platform's unit is a base unit
-//                                              (celsius, volts, amperes, watts...)
-//   velkdirect_sensor_value{id,path,unit}      normalized value, any other unit
-//   velkdirect_sensor_threshold_<unit>{id,path,threshold}   the six thresholds,
-//   velkdirect_sensor_threshold_value{id,path,unit,threshold}   named as above
+//   velkdirect_<quantity>_<unit>{id,path}      normalized value in the base
+//                                              unit (base_unit() below):
+//                                              velkdirect_temperature_celsius,
+//                                              velkdirect_voltage_volts, ...;
+//                                              velkdirect_sensor_value for a
+//                                              unit it does not know
+//   velkdirect_<quantity>_threshold_<unit>{id,path,threshold}   the six
+//                                              thresholds, in the same unit
 //   velkdirect_sensor_raw_reading{id,path}     raw reading, 0 to 255
 //   velkdirect_sensor_state{id,path}           0 ok, 1 non-critical, 2 critical,
 //                                              3 non-recoverable
@@ -35,8 +37,19 @@ inline constexpr std::string_view kContentType = "text/plain; version=0.0.4; cha
 
 std::string exposition(const PlatformReading& reading);
 
-// The base-unit suffix for a unit as the platform names it ("degrees C" is
-// celsius), or nothing when it is not a base unit ("RPM") or unknown.
-std::optional<std::string_view> base_unit(std::string_view platform_unit);
+// What a sensor's unit measures and its Prometheus base unit, with the
+// conversion to it: base = (value + offset) * multiply / divide.
+struct BaseUnit {
+    std::string_view quantity; // "temperature"
+    std::string_view unit;     // "celsius"
+    float offset = 0;
+    float multiply = 1;
+    float divide = 1;
+};
+
+// The base unit of a unit as the platform names it, any case ("degrees F"
+// is temperature in celsius, "mV" voltage in volts, "percent" a ratio, "RPM"
+// a fan speed in rpm), or nothing for a unit it does not know.
+std::optional<BaseUnit> base_unit(std::string_view platform_unit);
 
 } // namespace velkdirect::metrics

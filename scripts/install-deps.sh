@@ -14,20 +14,21 @@ packages=(
 # The cross compiler checks the record layouts of the 32-bit big-endian target;
 # the exporter's end-to-end tests run a real Prometheus (and promtool) in a
 # network namespace of their own (unshare, ip) and scrape with curl; systemd,
-# man-db, groff, bash-completion and abigail-tools serve the tests of the
-# units, man pages, completion and ABI; clang and its runtime libraries
-# (libFuzzer, the sanitizers) build the fuzz targets. --packaging: what building and
-# checking the .deb files takes. --target adds what the test run on that
-# target needs (scripts/target-test.sh): the target's C library, qemu-user,
-# and GoogleTest's sources to build for it.
+# man-db, groff and abigail-tools serve the tests of the units, man pages and
+# ABI; clang and its runtime libraries (libFuzzer, the sanitizers) build the
+# fuzz targets. --packaging: what building the .deb files takes and checking
+# them and what they ship: units (systemd), man pages (man-db), example rules
+# (promtool, in prometheus). --target adds what the test run on that target
+# needs (scripts/target-test.sh): the target's C library, qemu-user, and
+# GoogleTest's sources to build for it.
 case "${1:-}" in
   --tests)
     packages+=(g++-powerpc-linux-gnu prometheus curl iproute2 util-linux
-               systemd man-db groff-base bash-completion abigail-tools passwd
+               systemd man-db groff-base abigail-tools passwd
                clang libclang-rt-14-dev)
     ;;
   --packaging)
-    packages+=(dpkg-dev fakeroot lintian file gzip)
+    packages+=(dpkg-dev fakeroot lintian file gzip systemd man-db prometheus)
     ;;
   --target)
     packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The installed tree.
-#   installed_tree_test.sh install PREFIX BUILD_DIR: a fresh install of BUILD_DIR
+#   installed_tree_test.sh install PREFIX BUILD_DIR: a fresh install of BUILD_DIR,
+#       which must put every file under PREFIX (the install manifest lists
+#       them; nothing is ever written to the host's system folders)
 #   installed_tree_test.sh pkgconfig|find_package|tools PREFIX CONSUMER_DIR WORK_DIR [CFLAGS]
 #       builds the consumer with pkg-config or find_package (or takes the
 #       installed velkdirect) and runs it against the installed velkd-sim,
@@ -10,7 +12,14 @@ mode=$1 prefix=$2
 
 if [[ $mode == install ]]; then
   rm -rf "$prefix"
-  exec cmake --install "$3" --prefix "$prefix"
+  cmake --install "$3" --prefix "$prefix"
+  outside=$(grep -v "^$prefix/" "$3/install_manifest.txt" || true)
+  [[ -z $outside ]] || { echo "installed outside $prefix:"$'\n'"$outside" >&2; exit 1; }
+  for file in etc/default/velkd-sim etc/default/velkdirect-exporter lib/sysusers.d/velkdirect-exporter.conf \
+              lib/systemd/system/velkd-sim.socket lib/systemd/system/velkdirect-exporter.service; do
+    [[ -f $prefix/$file ]] || { echo "not installed: $prefix/$file" >&2; exit 1; }
+  done
+  exit 0
 fi
 
 consumer_dir=$3 work=$4 cflags=${5:-}

@@ -204,7 +204,7 @@ TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
     ASSERT_EQ(stat("/tmp/textfile/velkdirect.prom", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u); // readable by a node_exporter of another user
     Result printed = velkdirect({"metrics"});
-    EXPECT_TRUE(contains(printed.out, "velkdirect_sensor_celsius{id=\"cpu0_temp\",path=\"/chassis/"
+    EXPECT_TRUE(contains(printed.out, "velkdirect_temperature_celsius{id=\"cpu0_temp\",path=\"/chassis/"
                                       "mb/cpu0/temp\"} "));
     EXPECT_TRUE(contains(printed.out, "velkdirect_scrape_calls 17\n")) << "3 + 10 sensors + 4 indicators";
 

@@ -84,7 +84,20 @@ INSTANTIATE_TEST_SUITE_P(
             "7:13: indicator \"i\": 'modes' is 300, must be 0 to 255"},
         {"missing_key", P + "[[fru]]\npath = \"/f\"\n", "4:1: fru #1: missing key 'name'"},
         {"data_too_large", P + "[[fru]]\nname = \"big\"\npath = \"/big\"\nsize = 65537\n",
-            "7:8: fru \"big\": data area too large: size 65537 bytes, at most 65536"},
+            "7:8: fru \"big\": 'size' is 65537, must be 0 to 65536"},
+        {"negative_size", F + "size = -5\n", "7:8: fru \"f\": 'size' is -5, must be 0 to 65536"},
+        {"threshold_word", P + with(sensor("a", 1), "ucr = 4.0", "ucr = \"none\""),
+            "9:66: sensor \"a\": thresholds: 'ucr' must be a number or \"na\", not \"none\""},
+        {"thresholds_around_na", P + with(with(sensor("a", 1), "unc = 3.0", "unc = \"na\""), "ucr = 4.0", "ucr = 1.5"),
+            "9:14: sensor \"a\": thresholds: 'ucr' (1.5) is below 'lnc' (2)"},
+        {"count_zero", P + "[[component]]\ncount = 0\npath = \"/c{n}\"\n",
+            "5:9: component #1: 'count' is 0, must be 1 to 10000"},
+        {"count_from_alone", P + "[[component]]\ncount_from = 0\npath = \"/c{n}\"\n",
+            "5:14: component #1: 'count_from' needs 'count'"},
+        {"count_without_n", P + "[[component]]\ncount = 3\npath = \"/c\"\n",
+            "4:1: component \"/c\": duplicate path \"/c\" (first used by component \"/c\")"},
+        {"count_too_many", P + "[[component]]\ncount = 9999\npath = \"/a{n}\"\n[[component]]\ncount = 2\npath = \"/b{n}\"\n",
+            "7:1: more than 10000 [[component]] tables"},
         {"thresholds_out_of_order", S1 + with(sensor("b", 2), "ucr = 4.0", "ucr = 2.5"),
             "16:14: sensor \"b\": thresholds: 'ucr' (2.5) is below 'unc' (3)"},
         {"nan_reading", P + with(sensor("a", 1), "value = 1.0", "value = nan"),
@@ -116,6 +129,52 @@ INSTANTIATE_TEST_SUITE_P(
         {"unknown_fault_object", P + "[[fault]]\nobject = \"ghost\"\ndelay_ms = 5\n",
             "5:10: fault: 'object' \"ghost\" is no sensor, indicator or FRU"}}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return info.param.name; });
+
+// Every problem of a file in line order: several in one object, and kinds
+// interleaved (a sensor before a FRU, though FRUs are read first).
+TEST(DescriptionProblems, EveryOneInLineOrder) {
+    std::string text = P + with(sensor("a", 1), "m = 1.0", "m = \"x\"") + "type = 300\ncolour = 1\n" +
+                       "[[fru]]\nname = \"f\"\npath = \"/f\"\nsize = -5\n";
+    try {
+        load_description_text(text, "bad.toml", "/nonexistent");
+        FAIL() << "loaded";
+    } catch (const LoadError& e) {
+        std::vector<std::string> lines;
+        for (const std::string& problem : e.problems()) lines.push_back(problem.substr(0, problem.find(':', 9)));
+        EXPECT_EQ(lines, (std::vector<std::string>{"bad.toml:8", "bad.toml:11", "bad.toml:12", "bad.toml:16"}))
+            << e.what();
+    }
+}
+
+// `count` stands for many tables: {n} numbered from count_from, a sensor's
+// logical number counting up; the writer gives them one by one, and what it
+// writes reads back equal.
+TEST(DescriptionCount, ManySimilarObjectsOnce) {
+    std::string text = P + "[[sensor]]\ncount = 500\ncount_from = 0\nid = \"fan{n}\"\nnumber = 100\n"
+                           "path = \"/fans/fan{n}\"\nproperties = { unit = \"RPM\", slot = \"{n}\" }\n"
+                           "conversion = { m = 50.0, b = 0.0 }\n"
+                           "thresholds = { lnr = \"na\", lcr = 500.0, lnc = 1000.0, unc = 9000.0, ucr = 10000.0, unr = \"na\" }\n"
+                           "reading = { behaviour = \"constant\", value = 4800.0 }\n"
+                           "[[component]]\ncount = 3\npath = \"/fans/fan{n}/blade\"\n";
+    Description d = load_description_text(text, "many.toml", "/nonexistent");
+    ASSERT_EQ(d.sensors.size(), 500u);
+    EXPECT_EQ(d.sensors[0].id, "fan0");
+    EXPECT_EQ(d.sensors[499].id, "fan499");
+    EXPECT_EQ(d.sensors[499].number, 599u);
+    EXPECT_EQ(d.sensors[7].path, "/fans/fan7");
+    EXPECT_EQ(d.sensors[7].properties, (Properties{{"slot", "7"}, {"unit", "RPM"}}));
+    EXPECT_EQ(d.sensors[7].absent_thresholds, 0b100001);
+    ASSERT_EQ(d.components.size(), 3u);
+    EXPECT_EQ(d.components[2].path, "/fans/fan3/blade");
+    EXPECT_TRUE(load_description_text(write_description(d), "many.toml", "/nonexistent") == d);
+    // A problem of such a table is told once, not once an object.
+    try {
+        load_description_text(P + "[[component]]\ncount = 3\npath = \"/c{n}\"\ncolour = 1\n", "bad.toml", "/");
+        FAIL() << "loaded";
+    } catch (const LoadError& e) {
+        EXPECT_EQ(e.problems(), std::vector<std::string>{"bad.toml:7:1: component \"/c1\": unknown key 'colour'"});
+    }
+}
 
 // A data_file stays under the directory that really holds the description,
 // however --config names it: a bare name, a relative path through "..", an
@@ -173,6 +232,8 @@ Description every_field() {
         s.id = s.path = "/s" + std::to_string(s.number);
         s.note.clear();
         s.reading = b;
+        s.absent_thresholds = 0b100001; // lnr and unr "na"
+        s.thresholds[0] = s.thresholds[5] = 0;
         d.sensors.push_back(s);
     }
     d.indicators = {{{"/led", 0, {}, {}}, "led", {3, 0, 1}, 1}};
@@ -202,6 +263,7 @@ TEST(DescriptionWriter, WhatItWritesReadsBackEqual) {
     EXPECT_NE(text.find("\"00 0d 1a 27 34 41 4e 5b 68 75 82 8f 9c a9 b6 c3\n"), std::string::npos) << "16 bytes a line";
     EXPECT_NE(text.find("unc = 2.97, ucr = 16777216.0,"), std::string::npos) << "floats stay floats, shortest";
     EXPECT_NE(text.find("value = 123.456 }"), std::string::npos);
+    EXPECT_NE(text.find("thresholds = { lnr = \"na\", lcr = 0.1,"), std::string::npos);
 }
 
 } // namespace

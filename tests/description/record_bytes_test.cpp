@@ -72,10 +72,11 @@ TEST(RecordBytes, EveryFieldLiesWhereDocumentedAndReadsBack) {
     sensor.conversion = {-2.5f, 1e-3f};
     sensor.poll_interval_ms = 65535;
     sensor.type = 0x7f;
+    sensor.absent_thresholds = 0b100001;
     round_trip<S>(sensor, [](auto& r, auto& v, auto f) { rb::sensor_fields(r, v, f); },
                   {{"number", offsetof(S, opaque0), 4}, {"conversion.m", offsetof(S, opaque1), 4},
                    {"conversion.b", offsetof(S, opaque1) + 4, 4}, {"poll_interval_ms", offsetof(S, opaque1) + 8, 4},
-                   {"type", offsetof(S, opaque1) + 12, 1}});
+                   {"type", offsetof(S, opaque1) + 12, 1}, {"absent_thresholds", offsetof(S, opaque1) + 13, 1}});
     IndicatorDesc indicator;
     indicator.modes = {12, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 255};
     round_trip<I>(indicator, [](auto& r, auto& v, auto f) { rb::indicator_fields(r, v, f); },

@@ -5,7 +5,7 @@
 # promtool lints the exporter's and `velkdirect metrics` output; hostile
 # clients (slow, endless, numerous, all from 127.0.0.1) are cut off or refused
 # while scrapes from 127.0.0.2 are answered on time; a second exporter on the
-# same address is refused; a real Prometheus scrapes it every second: every
+# same address is refused; POST is 405; a real Prometheus scrapes it every second: every
 # sensor is there, a sensor pushed past its critical threshold shows with its
 # alert; the exporter answers 200 with velkdirect_up 0 for a stopped daemon,
 # on time for a hung one, and at once to a scrape waiting when it is stopped.
@@ -67,6 +67,14 @@ has 'velkdirect_up 1' || fail "not up"
 lint "$work/cli-metrics"
 curl -fsS "$exporter_url/" | grep -q 'href="metrics"' || fail "no link to the metrics on /"
 [[ $(curl -s -o /dev/null -w '%{http_code}' "$exporter_url/nothing") == 404 ]] || fail "not a 404"
+# A POST, with a body or without, is refused as a method (405 with Allow).
+for body in "" "x=1"; do
+  answer=$(curl -sS -i -X POST ${body:+-d "$body"} "$exporter_url/metrics" | tr -d '\r')
+  [[ $answer == "HTTP/1.1 405 "* && $answer == *$'\nAllow: GET, HEAD\n'* ]] ||
+    fail "POST /metrics${body:+ with a body}: $(head -1 <<<"$answer")"
+done
+has 'velkdirect_exporter_build_info{version="' || fail "no build_info"
+! grep -v '^velkdirect_sensor_info{' "$work/metrics" | grep -q 'unit=' || fail "a unit in a label of a reading"
 
 # Hostile clients. Connections are bash's /dev/tcp, from 127.0.0.1; the
 # scrapes that must still be answered come from 127.0.0.2.
@@ -127,6 +135,10 @@ else
 fi
 ((status == 1)) || fail "a second exporter on the same address: status $status, not 1"
 grep -q 'cannot listen on 127.0.0.1:9745' "$work/second.log" || fail "no word on the address in use"
+# Nor is it shared by the default, every address at the same port.
+status=0
+timeout 5 "$exporter" 2>"$work/second.log" || status=$?
+((status == 1)) || fail "a second exporter on every address: status $status, not 1"
 
 promtool check rules "$rules" >/dev/null || fail "the example rules do not load"
 cat >"$work/prometheus.yml" <<YAML
@@ -141,7 +153,7 @@ wait_for "a scrape with the daemon up" query_is velkdirect_up 1
 # Every sensor the daemon lists has its value in Prometheus.
 "$cli" sensors --json | jq -r '.[].id' | sort >"$work/ids"
 [[ $(wc -l <"$work/ids") == 10 ]] || fail "the platform should list 10 sensors"
-values='{__name__=~"velkdirect_sensor_(celsius|volts|value)"}'
+values='{__name__=~"velkdirect_(temperature_celsius|voltage_volts|fan_speed_rpm|sensor_value)"}'
 curl -fsS --get --data-urlencode "query=group by (id) ($values)" http://127.0.0.1:9090/api/v1/query |
   jq -r '.data.result[].metric.id' | sort >"$work/prom-ids"
 diff "$work/ids" "$work/prom-ids" || fail "sensors missing in Prometheus"
@@ -151,7 +163,7 @@ query_is 'velkdirect_sensor_state{id="cpu0_temp"}' 0 || fail "cpu0_temp not ok a
 wait_for "the critical state in Prometheus" query_is 'velkdirect_sensor_state{id="cpu0_temp"}' 2
 query_is 'velkdirect_sensor_threshold_crossed{id="cpu0_temp",threshold="ucr"}' 1 ||
   fail "ucr not crossed"
-query_is 'velkdirect_sensor_celsius{id="cpu0_temp"}' 97 || fail "value not 97"
+query_is 'velkdirect_temperature_celsius{id="cpu0_temp"}' 97 || fail "value not 97"
 wait_for "the critical alert" alert_is_raised VelkdirectSensorCritical cpu0_temp
 
 stop_daemon
@@ -171,10 +183,12 @@ scrape -H 'X-Prometheus-Scrape-Timeout-Seconds: 1'
 has 'velkdirect_up 0' || fail "up while the daemon hangs"
 # Stopped while a scrape waits for the hung daemon, an exporter answers that
 # scrape at once with up 0 and exits cleanly.
-"$exporter" --web.listen-address 127.0.0.1:9746 2>>"$work/exporter.log" &
+"$exporter" --web.listen-address :9746 2>>"$work/exporter.log" &
 stopping_pid=$!
 pids+=("$stopping_pid")
 wait_for "a second exporter" curl -fsS -o /dev/null http://127.0.0.1:9746/
+# :PORT is every address: 127.0.0.2 too.
+curl -fsS -o /dev/null http://127.0.0.2:9746/ || fail ":9746 is not every address"
 curl -sS -o "$work/waiting" -w '%{http_code}' http://127.0.0.1:9746/metrics >"$work/waiting-code" &
 waiting_pid=$!
 sleep 0.5
@@ -189,6 +203,51 @@ stop_daemon
 
 start_daemon
 wait_for "a scrape with the daemon back" query_is velkdirect_up 1
+# --socket: an exporter reads the daemon on the socket it names (where the
+# library takes VELKDIRECT_SOCKET).
+if VELKDIRECT_SOCKET=/tmp/none.sock "$cli" platform >/dev/null 2>&1; then
+  echo "the library does not read VELKDIRECT_SOCKET: --socket not checked"
+else
+  "$sim" --socket /tmp/second.sock --ready-fd 3 3>"$work/second-ready" 2>>"$work/sim.log" &
+  pids+=($!)
+  wait_for "a second velkd-sim" test -s "$work/second-ready"
+  "$exporter" --web.listen-address 127.0.0.1:9747 --socket /tmp/second.sock 2>>"$work/exporter.log" &
+  pids+=($!)
+  wait_for "an exporter on the second socket" curl -fsS -o "$work/metrics" http://127.0.0.1:9747/metrics
+  has 'velkdirect_up 1' || fail "--socket: not up on the second daemon's socket"
+  "$exporter" --web.listen-address 127.0.0.1:9748 --socket /tmp/none.sock 2>>"$work/exporter.log" &
+  pids+=($!)
+  wait_for "an exporter on no socket" curl -fsS -o "$work/metrics" http://127.0.0.1:9748/metrics
+  has 'velkdirect_up 0' || fail "--socket: up with no daemon on that socket"
+fi
+
+# 500 fans declared once (count, {n}), two thresholds "na": listed by the
+# tool with na (null in JSON), scraped lint-clean with no series for them.
+stop_daemon
+cat >"$work/fans.toml" <<'TOML'
+[platform]
+name = "fan wall"
+model = "FW-500"
+[[sensor]]
+count = 500
+count_from = 0
+id = "fan{n}"
+number = 100
+path = "/wall/fan{n}"
+properties = { unit = "RPM" }
+conversion = { m = 50.0, b = 0.0 }
+thresholds = { lnr = "na", lcr = 500.0, lnc = 1000.0, unc = 9000.0, ucr = 10000.0, unr = "na" }
+reading = { behaviour = "constant", value = 4800.0 }
+TOML
+start_daemon --config "$work/fans.toml"
+[[ $("$cli" sensors | grep -c '^fan') == 500 ]] || fail "500 fans not listed"
+"$cli" sensor fan499 | grep -q '^thresholds  *lnr na  lcr 500 .* unr na$' || fail "no na in: $("$cli" sensor fan499)"
+[[ $("$cli" sensors --json | jq -c '.[499] | [.id, .thresholds.lnr, .thresholds.lcr]') == '["fan499",null,500]' ]] ||
+  fail "JSON of an na threshold"
+scrape
+lint "$work/metrics"
+[[ $(grep -c '^velkdirect_fan_speed_rpm{' "$work/metrics") == 500 ]] || fail "500 fan speeds not scraped"
+! grep -q 'threshold="\(lnr\|unr\)"' "$work/metrics" || fail "series for a threshold that is na"
 kill "$exporter_pid"
 wait "$exporter_pid" || fail "the exporter did not exit cleanly"
 echo "exporter: passed"

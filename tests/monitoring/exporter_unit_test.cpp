@@ -149,7 +149,7 @@ TEST(ListenAddress, Forms) {
         int port;
     } cases[] = {
         {"127.0.0.1:9745", true, "127.0.0.1", 9745}, {"[::1]:80", true, "::1", 80},
-        {":9745", true, "0.0.0.0", 9745},            {"localhost:0", true, "localhost", 0},
+        {":9745", true, "", 9745},                   {"localhost:0", true, "localhost", 0},
         {"127.0.0.1", false, "", 0},                 {"127.0.0.1:", false, "", 0},
         {"127.0.0.1:65536", false, "", 0},           {"127.0.0.1:-1", false, "", 0},
         {"127.0.0.1:80x", false, "", 0},

@@ -67,21 +67,25 @@ TEST(Exposition, UnitsStatesAndRefusedReadings) {
 
     EXPECT_EQ(lines(text, "velkdirect_platform_info"),
               std::vector<std::string>{"velkdirect_platform_info{name=\"Box\",model=\"B-1\"} 1"});
-    // A base unit goes in the name, any other unit in a label.
-    EXPECT_EQ(lines(text, "velkdirect_sensor_celsius"),
-              std::vector<std::string>{"velkdirect_sensor_celsius{id=\"t\",path=\"/p/t\"} 97.5"});
+    // The quantity and its base unit go in the name; a unit never goes in a
+    // label but velkdirect_sensor_info's.
+    EXPECT_EQ(lines(text, "velkdirect_temperature_celsius"),
+              std::vector<std::string>{"velkdirect_temperature_celsius{id=\"t\",path=\"/p/t\"} 97.5"});
+    EXPECT_EQ(lines(text, "velkdirect_fan_speed_rpm"),
+              std::vector<std::string>{"velkdirect_fan_speed_rpm{id=\"f\",path=\"/p/f\"} 6400"});
     EXPECT_EQ(lines(text, "velkdirect_sensor_value"),
-              (std::vector<std::string>{"velkdirect_sensor_value{id=\"f\",path=\"/p/f\",unit=\"RPM\"} 6400",
-                                        "velkdirect_sensor_value{id=\"n\",path=\"/p/n\",unit=\"\"} 1"}));
+              std::vector<std::string>{"velkdirect_sensor_value{id=\"n\",path=\"/p/n\"} 1"});
     EXPECT_EQ(lines(text, "velkdirect_sensor_state"),
               (std::vector<std::string>{"velkdirect_sensor_state{id=\"t\",path=\"/p/t\"} 2",
                                         "velkdirect_sensor_state{id=\"f\",path=\"/p/f\"} 0",
                                         "velkdirect_sensor_state{id=\"n\",path=\"/p/n\"} 3"}));
     EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_crossed{id=\"t\""),
               six("velkdirect_sensor_threshold_crossed{id=\"t\",path=\"/p/t\",", {"0", "0", "0", "1", "1", "0"}));
-    EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_value{id=\"f\""),
-              six("velkdirect_sensor_threshold_value{id=\"f\",path=\"/p/f\",unit=\"RPM\",",
-                  {"NaN", "5", "10", "85", "95", "+Inf"}));
+    // A threshold the sensor does not have (NaN, "na") has no series.
+    auto five = six("velkdirect_fan_speed_threshold_rpm{id=\"f\",path=\"/p/f\",", {"", "5", "10", "85", "95", "+Inf"});
+    five.erase(five.begin());
+    EXPECT_EQ(lines(text, "velkdirect_fan_speed_threshold_rpm{id=\"f\""), five);
+    EXPECT_EQ(lines(text, "velkdirect_sensor_threshold_crossed{id=\"f\"").size(), 5u);
     // The refused sensor keeps its identity and loses every reading series.
     EXPECT_EQ(lines(text, "velkdirect_sensor_info{id=\"r\"").size(), 1u);
     EXPECT_EQ(text.find("id=\"r\",path=\"/p/r\"}"), std::string::npos);
@@ -90,7 +94,43 @@ TEST(Exposition, UnitsStatesAndRefusedReadings) {
     EXPECT_EQ(lines(text, "velkdirect_indicator_mode"),
               std::vector<std::string>{"velkdirect_indicator_mode{name=\"led\",path=\"/led\"} 1"});
     // Every family once, HELP and TYPE first.
-    EXPECT_EQ(lines(text, "# TYPE velkdirect_sensor_celsius ").size(), 1u);
+    EXPECT_EQ(lines(text, "# TYPE velkdirect_temperature_celsius ").size(), 1u);
+    for (const std::string& line : lines(text, "velkdirect_"))
+        if (!line.starts_with("velkdirect_sensor_info")) {
+            EXPECT_EQ(line.find("unit="), std::string::npos) << line;
+        }
+}
+
+// Units converted to the base unit, value and thresholds alike.
+TEST(Exposition, BaseUnits) {
+    struct Case {
+        const char* unit;
+        float value;
+        const char* family;
+        const char* sample;
+        const char* threshold_ucr;
+    } cases[] = {
+        {"degrees F", 212, "velkdirect_temperature_celsius", "100", "35"},
+        {"mV", 3300, "velkdirect_voltage_volts", "3.3", "0.095"},
+        {"Volts", 12, "velkdirect_voltage_volts", "12", "95"},
+        {"milliamps", 500, "velkdirect_current_amperes", "0.5", "0.095"},
+        {"percent", 45, "velkdirect_sensor_ratio", "0.45", "0.95"},
+        {"W", 180, "velkdirect_power_watts", "180", "95"},
+        {"CFM", 30, "velkdirect_sensor_value", "30", "95"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unit);
+        PlatformReading up;
+        up.up = true;
+        up.sensors = {row("s", c.unit, c.value, 0)};
+        std::string text = metrics::exposition(up);
+        EXPECT_EQ(lines(text, std::string(c.family) + "{"),
+                  std::vector<std::string>{std::string(c.family) + "{id=\"s\",path=\"/p/s\"} " + c.sample});
+        std::string threshold = std::string(c.family).insert(std::string(c.family).rfind('_'), "_threshold");
+        EXPECT_EQ(lines(text, threshold + "{id=\"s\",path=\"/p/s\",threshold=\"ucr\"}"),
+                  std::vector<std::string>{threshold + "{id=\"s\",path=\"/p/s\",threshold=\"ucr\"} " +
+                                           c.threshold_ucr});
+    }
 }
 
 TEST(Exposition, HostileLabelValuesAreEscapedAndMadeUtf8) {
@@ -110,8 +150,8 @@ TEST(Exposition, HostileLabelValuesAreEscapedAndMadeUtf8) {
         PlatformReading up;
         up.up = true;
         up.sensors = {row(c.id, "volts", 1, 0)};
-        EXPECT_EQ(lines(metrics::exposition(up), "velkdirect_sensor_volts"),
-                  std::vector<std::string>{"velkdirect_sensor_volts{id=\"" + c.label + "\",path=\"/p/" + c.label +
+        EXPECT_EQ(lines(metrics::exposition(up), "velkdirect_voltage_volts"),
+                  std::vector<std::string>{"velkdirect_voltage_volts{id=\"" + c.label + "\",path=\"/p/" + c.label +
                                            "\"} 1"});
     }
 }
