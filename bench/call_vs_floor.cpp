@@ -130,15 +130,18 @@ void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(2.0);
 
+// The call every library benchmark makes.
+void library_call(benchmark::State& state) {
+    uint16_t reading = 0;
+    float normal = 0;
+    if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
+        state.SkipWithError("velkd-sim did not answer");
+    benchmark::DoNotOptimize(reading);
+}
+
 void BM_Library_GetSensorVals(benchmark::State& state) {
     DaemonCpu cpu(state);
-    for (auto _ : state) {
-        uint16_t reading = 0;
-        float normal = 0;
-        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
-            state.SkipWithError("velkd-sim did not answer");
-        benchmark::DoNotOptimize(reading);
-    }
+    for (auto _ : state) library_call(state);
 }
 BENCHMARK(BM_Library_GetSensorVals)->MinTime(2.0);
 
@@ -180,12 +183,7 @@ BENCHMARK(BM_TirpcStreamClient_GetSensorVals)->MinTime(2.0);
 // Calls per second from concurrent clients (items_per_second, wall clock).
 void BM_Library_Throughput(benchmark::State& state) {
     DaemonCpu cpu(state);
-    for (auto _ : state) {
-        uint16_t reading = 0;
-        float normal = 0;
-        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
-            state.SkipWithError("velkd-sim did not answer");
-    }
+    for (auto _ : state) library_call(state);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_Library_Throughput)->MinTime(1.0)->UseRealTime()->Threads(1)->Threads(8)->Threads(64);

@@ -1,6 +1,6 @@
 // How many bytes the largest reply of a big platform takes, next to the
 // library's reply size limit: velkd-sim serves a description of N sensors
-// (default 100,000; the sensor list is the largest reply there is, a sensor
+// (default the most a description may hold; the sensor list is the largest reply there is, a sensor
 // record being the largest record), the list is fetched once on a raw socket
 // to count its bytes on the wire and once through the library to time it.
 //
@@ -25,6 +25,8 @@
 #include "private_tmp.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"
+#include "protocol_limits.h"
+#include "record_marking.h"
 #include "velkdirectfe_wire.h"
 
 namespace {
@@ -95,17 +97,17 @@ size_t reply_bytes(uint32_t procedure) {
         ::write(fd, call, sizeof call) == sizeof call) {
         static char scratch[1 << 16];
         for (;;) {
-            uint32_t mark;
-            if (!read_exactly(fd, &mark, 4)) return 0;
-            mark = ntohl(mark);
-            total += 4;
-            for (size_t left = mark & 0x7fffffff; left > 0;) {
+            unsigned char mark_bytes[velk::protocol::kMarkBytes];
+            if (!read_exactly(fd, mark_bytes, sizeof mark_bytes)) return 0;
+            velk::protocol::FragmentMark mark = velk::protocol::decode_mark(mark_bytes);
+            total += sizeof mark_bytes;
+            for (size_t left = mark.length; left > 0;) {
                 size_t n = left < sizeof scratch ? left : sizeof scratch;
                 if (!read_exactly(fd, scratch, n)) return 0;
                 left -= n;
                 total += n;
             }
-            if (mark & 0x80000000u) break;
+            if (mark.last) break;
         }
     }
     ::close(fd);
@@ -115,7 +117,7 @@ size_t reply_bytes(uint32_t procedure) {
 } // namespace
 
 int main(int argc, char** argv) {
-    long sensors = argc > 1 ? std::atol(argv[1]) : 100000;
+    long sensors = argc > 1 ? std::atol(argv[1]) : static_cast<long>(velk::protocol::kMaxObjectsOfAKind);
     if (sensors <= 0 || !vdfe::test::enter_private_tmp()) return 1;
     if (!write_description(sensors)) return 1;
     pid_t daemon = start_daemon();

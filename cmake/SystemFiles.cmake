@@ -16,7 +16,8 @@ else()
   set(systemd_unit_dir ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
 endif()
 
-# Man pages.
+# Man pages. Lists that the protocol table holds (@@status_words@@ and the
+# like) are filled in from it before scdoc reads the page.
 find_program(SCDOC_EXECUTABLE scdoc)
 file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.scd)
 set(VELKDIRECTFE_MAN_PAGES "")
@@ -27,10 +28,10 @@ if(SCDOC_EXECUTABLE)
     set(output ${PROJECT_BINARY_DIR}/man/${page})
     # Installed compressed, as Debian wants them and man reads them.
     add_custom_command(OUTPUT ${output} ${output}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-      COMMAND ${SCDOC_EXECUTABLE} < ${source} > ${output}
+      COMMAND Python3::Interpreter ${VELK_PROTOCOL_GENERATOR} page ${VELK_PROTOCOL_TABLE} ${source} ${output}.scd
+      COMMAND ${SCDOC_EXECUTABLE} < ${output}.scd > ${output}
       COMMAND gzip -9nc ${output} > ${output}.gz
-      DEPENDS ${source} VERBATIM)
+      DEPENDS ${source} ${VELK_PROTOCOL_TABLE} ${VELK_PROTOCOL_GENERATOR} VERBATIM)
     list(APPEND VELKDIRECTFE_MAN_PAGES ${output})
     if(section STREQUAL "3")
       set(component dev)

@@ -22,9 +22,13 @@
 
 #include "fru_areas.h"
 #include "procedure_names.h"
-#include "status.h"
+#include "daemon_status.h"
 
 namespace velkd {
+
+using enum velk::protocol::Status;
+using velk::protocol::kProcedureCount;
+using velk::protocol::procedure_number;
 namespace {
 
 std::string_view type_name(const toml::node& node) {

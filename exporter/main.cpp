@@ -23,7 +23,7 @@
 
 namespace {
 
-namespace exit_code = velk::exit_code;
+namespace exit_code = velk::protocol::exit_code;
 using namespace velkdirect::exporter;
 
 constexpr const char* kDefaultAddress = "127.0.0.1:9745";
