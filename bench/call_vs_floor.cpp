@@ -26,6 +26,7 @@
 #include <string>
 
 #include "private_tmp.h"
+#include "ready_daemon.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
 #include "wire/xdr_routine.h"
@@ -64,20 +65,9 @@ pid_t start_floor_server() {
 }
 
 pid_t start_daemon() {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    std::string fd = std::to_string(ready[1]);
     // VELKD_SIM names another build of the daemon, to compare two side by side.
     const char* path = std::getenv("VELKD_SIM") ? std::getenv("VELKD_SIM") : VELKD_SIM_PATH;
-    char* argv[] = {const_cast<char*>(path), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, path, nullptr, nullptr, argv, environ) != 0) return -1;
-    ::close(ready[1]);
-    char line[8];
-    pollfd wait{ready[0], POLLIN, 0};
-    bool up = ::poll(&wait, 1, 30000) == 1 && ::read(ready[0], line, sizeof line) > 0;
-    ::close(ready[0]);
-    return up ? pid : -1;
+    return vdfe::test::spawn_ready(path, {}, 30000);
 }
 
 pid_t g_daemon = -1;

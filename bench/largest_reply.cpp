@@ -23,10 +23,11 @@
 #include <string>
 
 #include "private_tmp.h"
+#include "protocol_limits.h"
+#include "ready_daemon.h"
+#include "record_marking.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"
-#include "protocol_limits.h"
-#include "record_marking.h"
 #include "velkdirectfe_wire.h"
 
 namespace {
@@ -56,21 +57,7 @@ bool write_description(long sensors) {
     return std::fclose(out) == 0;
 }
 
-pid_t start_daemon() {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    std::string fd = std::to_string(ready[1]);
-    char* argv[] = {const_cast<char*>(VELKD_SIM_PATH), const_cast<char*>("--config"), const_cast<char*>(kDescription),
-                    const_cast<char*>("--ready-fd"), fd.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, VELKD_SIM_PATH, nullptr, nullptr, argv, environ) != 0) return -1;
-    ::close(ready[1]);
-    char line[8];
-    pollfd wait{ready[0], POLLIN, 0};
-    bool up = ::poll(&wait, 1, 300000) == 1 && ::read(ready[0], line, sizeof line) > 0;
-    ::close(ready[0]);
-    return up ? pid : -1;
-}
+pid_t start_daemon() { return vdfe::test::spawn_ready(VELKD_SIM_PATH, {"--config", kDescription}, 300000); }
 
 bool read_exactly(int fd, void* data, size_t size) {
     auto* p = static_cast<char*>(data);

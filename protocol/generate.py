@@ -174,17 +174,15 @@ def tables_h(table):
     return "\n".join(out) + "\n"
 
 
+def source_head(what, includes):
+    """The first lines of a generated source: what it holds, its includes."""
+    return [f"// Made from protocol.toml by generate.py: {what}"] + [f"#include {i}" for i in includes] + [""]
+
+
 def target_layout_cpp(table):
-    out = [
-        "// Made from protocol.toml by generate.py. On a 32-bit target (4-byte",
-        "// pointers) the in-memory records are the protocol's layouts byte for byte.",
-        "#include <cstddef>",
-        "#include <cstdint>",
-        "",
-        '#include "velkdirectfe_wire.h"',
-        "",
-        "#if UINTPTR_MAX == 0xFFFFFFFFu",
-    ]
+    out = source_head("on a 32-bit target (4-byte pointers) the in-memory records are the protocol's layouts.",
+                      ["<cstddef>", "<cstdint>", '"velkdirectfe_wire.h"'])
+    out.append("#if UINTPTR_MAX == 0xFFFFFFFFu")
     for record, layout in table["layout"].items():
         if "size" in layout:
             out.append(f'static_assert(sizeof({record}) == {layout["size"]}, "size of {record}");')
@@ -195,17 +193,9 @@ def target_layout_cpp(table):
 
 
 def envelopes_cpp(table):
-    out = [
-        "// Made from protocol.toml by generate.py: the result envelopes' XDR",
-        "// routines, a status and then a body only when the status is 0.",
-        '#include "velkdirectfe_wire.h"',
-        '#include "wire/bounded_xdr.h"',
-        "",
-        "using namespace vdfe::wire;",
-        "",
-        'extern "C" {',
-        "",
-    ]
+    out = source_head("the result envelopes' XDR routines, a status and then a body only when the status is 0.",
+                      ['"velkdirectfe_wire.h"', '"wire/bounded_xdr.h"'])
+    out += ["using namespace vdfe::wire;", "", 'extern "C" {', ""]
     for name, e in table["envelope"].items():
         if "element" in e:
             body = f"counted_array(xdrs, &b->items, &b->count, {e['element']})"
