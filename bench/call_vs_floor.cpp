@@ -26,6 +26,7 @@
 #include <string>
 
 #include "private_tmp.h"
+#include "ready_daemon.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
 #include "wire/xdr_routine.h"
@@ -64,20 +65,9 @@ pid_t start_floor_server() {
 }
 
 pid_t start_daemon() {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    std::string fd = std::to_string(ready[1]);
     // VELKD_SIM names another build of the daemon, to compare two side by side.
     const char* path = std::getenv("VELKD_SIM") ? std::getenv("VELKD_SIM") : VELKD_SIM_PATH;
-    char* argv[] = {const_cast<char*>(path), const_cast<char*>("--ready-fd"), fd.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, path, nullptr, nullptr, argv, environ) != 0) return -1;
-    ::close(ready[1]);
-    char line[8];
-    pollfd wait{ready[0], POLLIN, 0};
-    bool up = ::poll(&wait, 1, 30000) == 1 && ::read(ready[0], line, sizeof line) > 0;
-    ::close(ready[0]);
-    return up ? pid : -1;
+    return vdfe::test::spawn_ready(path, {}, 30000);
 }
 
 pid_t g_daemon = -1;
@@ -130,15 +120,18 @@ void BM_Floor_ConnectRequestReplyClose(benchmark::State& state) {
 }
 BENCHMARK(BM_Floor_ConnectRequestReplyClose)->MinTime(2.0);
 
+// The call every library benchmark makes.
+void library_call(benchmark::State& state) {
+    uint16_t reading = 0;
+    float normal = 0;
+    if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
+        state.SkipWithError("velkd-sim did not answer");
+    benchmark::DoNotOptimize(reading);
+}
+
 void BM_Library_GetSensorVals(benchmark::State& state) {
     DaemonCpu cpu(state);
-    for (auto _ : state) {
-        uint16_t reading = 0;
-        float normal = 0;
-        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
-            state.SkipWithError("velkd-sim did not answer");
-        benchmark::DoNotOptimize(reading);
-    }
+    for (auto _ : state) library_call(state);
 }
 BENCHMARK(BM_Library_GetSensorVals)->MinTime(2.0);
 
@@ -180,12 +173,7 @@ BENCHMARK(BM_TirpcStreamClient_GetSensorVals)->MinTime(2.0);
 // Calls per second from concurrent clients (items_per_second, wall clock).
 void BM_Library_Throughput(benchmark::State& state) {
     DaemonCpu cpu(state);
-    for (auto _ : state) {
-        uint16_t reading = 0;
-        float normal = 0;
-        if (velkdirectfe_get_sensor_vals(0, "cpu0_temp", &reading, &normal) != 0)
-            state.SkipWithError("velkd-sim did not answer");
-    }
+    for (auto _ : state) library_call(state);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_Library_Throughput)->MinTime(1.0)->UseRealTime()->Threads(1)->Threads(8)->Threads(64);

@@ -1,6 +1,6 @@
 // How many bytes the largest reply of a big platform takes, next to the
 // library's reply size limit: velkd-sim serves a description of N sensors
-// (default 100,000; the sensor list is the largest reply there is, a sensor
+// (default the most a description may hold; the sensor list is the largest reply there is, a sensor
 // record being the largest record), the list is fetched once on a raw socket
 // to count its bytes on the wire and once through the library to time it.
 //
@@ -23,6 +23,9 @@
 #include <string>
 
 #include "private_tmp.h"
+#include "protocol_limits.h"
+#include "ready_daemon.h"
+#include "record_marking.h"
 #include "transport/call_limits.h"
 #include "velkdirectfe.h"
 #include "velkdirectfe_wire.h"
@@ -54,21 +57,7 @@ bool write_description(long sensors) {
     return std::fclose(out) == 0;
 }
 
-pid_t start_daemon() {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    std::string fd = std::to_string(ready[1]);
-    char* argv[] = {const_cast<char*>(VELKD_SIM_PATH), const_cast<char*>("--config"), const_cast<char*>(kDescription),
-                    const_cast<char*>("--ready-fd"), fd.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, VELKD_SIM_PATH, nullptr, nullptr, argv, environ) != 0) return -1;
-    ::close(ready[1]);
-    char line[8];
-    pollfd wait{ready[0], POLLIN, 0};
-    bool up = ::poll(&wait, 1, 300000) == 1 && ::read(ready[0], line, sizeof line) > 0;
-    ::close(ready[0]);
-    return up ? pid : -1;
-}
+pid_t start_daemon() { return vdfe::test::spawn_ready(VELKD_SIM_PATH, {"--config", kDescription}, 300000); }
 
 bool read_exactly(int fd, void* data, size_t size) {
     auto* p = static_cast<char*>(data);
@@ -95,17 +84,17 @@ size_t reply_bytes(uint32_t procedure) {
         ::write(fd, call, sizeof call) == sizeof call) {
         static char scratch[1 << 16];
         for (;;) {
-            uint32_t mark;
-            if (!read_exactly(fd, &mark, 4)) return 0;
-            mark = ntohl(mark);
-            total += 4;
-            for (size_t left = mark & 0x7fffffff; left > 0;) {
+            unsigned char mark_bytes[velk::protocol::kMarkBytes];
+            if (!read_exactly(fd, mark_bytes, sizeof mark_bytes)) return 0;
+            velk::protocol::FragmentMark mark = velk::protocol::decode_mark(mark_bytes);
+            total += sizeof mark_bytes;
+            for (size_t left = mark.length; left > 0;) {
                 size_t n = left < sizeof scratch ? left : sizeof scratch;
                 if (!read_exactly(fd, scratch, n)) return 0;
                 left -= n;
                 total += n;
             }
-            if (mark & 0x80000000u) break;
+            if (mark.last) break;
         }
     }
     ::close(fd);
@@ -115,7 +104,7 @@ size_t reply_bytes(uint32_t procedure) {
 } // namespace
 
 int main(int argc, char** argv) {
-    long sensors = argc > 1 ? std::atol(argv[1]) : 100000;
+    long sensors = argc > 1 ? std::atol(argv[1]) : static_cast<long>(velk::protocol::kMaxObjectsOfAKind);
     if (sensors <= 0 || !vdfe::test::enter_private_tmp()) return 1;
     if (!write_description(sensors)) return 1;
     pid_t daemon = start_daemon();

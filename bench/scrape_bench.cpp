@@ -22,6 +22,7 @@
 #include "exposition.h"
 #include "platform_reading.h"
 #include "private_tmp.h"
+#include "ready_daemon.h"
 
 namespace {
 
@@ -54,26 +55,15 @@ public:
     bool serve(int sensors) {
         if (sensors == sensors_ && pid_ > 0) return true;
         stop();
-        std::vector<std::string> args = {VELKD_SIM_PATH};
+        std::vector<std::string> args;
         if (sensors != kBuiltIn) {
             std::string file = "/tmp/generated-" + std::to_string(sensors) + ".toml";
             std::ofstream(file) << generated_platform(sensors);
-            args.insert(args.end(), {"--config", file});
+            args = {"--config", file};
         }
-        int ready[2];
-        if (::pipe(ready) != 0) return false;
-        args.insert(args.end(), {"--ready-fd", std::to_string(ready[1])});
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, VELKD_SIM_PATH, nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        ::close(ready[1]);
-        char line[8];
-        pollfd wait{ready[0], POLLIN, 0};
-        bool up = pid_ > 0 && ::poll(&wait, 1, 30000) == 1 && ::read(ready[0], line, sizeof line) > 0;
-        ::close(ready[0]);
+        pid_ = vdfe::test::spawn_ready(VELKD_SIM_PATH, args, 30000);
         sensors_ = sensors;
-        return up;
+        return pid_ > 0;
     }
     void stop() {
         if (pid_ <= 0) return;

@@ -1,4 +1,5 @@
 #include "arguments.h"
+#include "protocol_tables.h"
 
 #include <fmt/format.h>
 
@@ -104,10 +105,8 @@ std::vector<uint8_t> parse_hex_bytes(const std::string& text) {
 }
 
 uint8_t parse_mode(const std::string& text) {
-    if (text == "off") return 0;
-    if (text == "on") return 1;
-    if (text == "slow" || text == "slow-blink") return 2;
-    if (text == "fast" || text == "fast-blink") return 3;
+    for (const auto& mode : velk::protocol::kIndicatorModes)
+        if (text == mode.name || (!mode.alias.empty() && text == mode.alias)) return mode.value;
     uint64_t value = 0;
     if (!parse_unsigned(text, value) || value > 255)
         throw std::invalid_argument(

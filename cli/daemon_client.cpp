@@ -13,6 +13,7 @@
 #include "description_writer.h"
 #include "library.h"
 #include "record_bytes.h"
+#include "sensor_bits.h"
 
 namespace velkdirect {
 namespace {
@@ -107,8 +108,8 @@ SensorReading to_reading(const velkdirectfe_sensor_data_t& d) {
     r.threshold_state = static_cast<uint8_t>(d.byte1);
     r.flags = static_cast<uint8_t>(d.byte2);
     r.type = static_cast<uint8_t>(d.byte3);
-    r.hysteresis_positive = static_cast<uint8_t>(d.word1 >> 8);
-    r.hysteresis_negative = static_cast<uint8_t>(d.word1 & 0xff);
+    r.hysteresis_positive = velk::protocol::hysteresis_positive(d.word1);
+    r.hysteresis_negative = velk::protocol::hysteresis_negative(d.word1);
     r.poll_interval_ms = d.word2;
     std::copy(std::begin(d.thresholds), std::end(d.thresholds), r.thresholds.begin());
     return r;
@@ -182,9 +183,7 @@ std::vector<SensorRow> fetch_sensor_rows(bool whole) {
         } catch (const CallError& e) {
             if (whole || e.status() == -1) throw;
             row.status = e.status();
-            std::string_view words = status_words(e.status());
-            row.error = words.empty() ? fmt::format("status {}", e.status())
-                                      : fmt::format("{} (status {})", words, e.status());
+            row.error = velk::protocol::describe_status(e.status());
         }
         rows.push_back(std::move(row));
     }
@@ -243,14 +242,14 @@ void set_reading(const Sensor& sensor, uint16_t raw) {
 
 PollAnswer enable_polling(const Sensor& sensor) {
     PollAnswer answer;
-    check(velkdirectfe_enable_sensor_polling(kHandle, sensor.number, &answer.poll_word, &answer.poll_short),
+    check(velkdirectfe_enable_sensor_polling(kHandle, sensor.number, &answer.interval_ms, &answer.generation),
           sensor_subject(sensor));
     return answer;
 }
 
 PollAnswer disable_polling(const Sensor& sensor, uint16_t generation) {
     PollAnswer answer{0, generation};
-    check(velkdirectfe_disable_sensor_polling(kHandle, sensor.number, &answer.poll_word, &answer.poll_short),
+    check(velkdirectfe_disable_sensor_polling(kHandle, sensor.number, &answer.interval_ms, &answer.generation),
           sensor_subject(sensor));
     return answer;
 }

@@ -50,8 +50,8 @@ void set_thresholds(const Sensor& sensor, uint16_t ctrl, const std::array<uint8_
 void set_reading(const Sensor& sensor, uint16_t raw);
 
 struct PollAnswer {
-    uint32_t poll_word = 0;   // the polling interval in ms
-    uint16_t poll_short = 0;  // the polling generation (enable only)
+    uint32_t interval_ms = 0; // how often the sensor is polled
+    uint16_t generation = 0;  // the polling generation (enable only)
 };
 PollAnswer enable_polling(const Sensor& sensor);
 PollAnswer disable_polling(const Sensor& sensor, uint16_t generation);

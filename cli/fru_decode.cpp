@@ -6,31 +6,13 @@
 #include <array>
 #include <ctime>
 
+#include "fru_layout.h"
+
 namespace velkdirect {
 namespace {
 
-constexpr uint8_t kEndOfFields = 0xC1;
-constexpr std::time_t kFruEpoch = 820454400; // 1996-01-01 00:00 UTC
-
-// The names of the fixed fields of each area, in order; custom fields follow.
-struct FieldName {
-    const char* name;
-    const char* key;
-};
-constexpr std::array<FieldName, 2> kChassisFields = {{{"Chassis Part Number", "part_number"},
-                                                      {"Chassis Serial", "serial"}}};
-constexpr std::array<FieldName, 5> kBoardFields = {{{"Board Mfg", "manufacturer"},
-                                                    {"Board Product", "product"},
-                                                    {"Board Serial", "serial"},
-                                                    {"Board Part Number", "part_number"},
-                                                    {"Board FRU File ID", "file_id"}}};
-constexpr std::array<FieldName, 7> kProductFields = {{{"Product Manufacturer", "manufacturer"},
-                                                      {"Product Name", "name"},
-                                                      {"Product Part Number", "part_number"},
-                                                      {"Product Version", "version"},
-                                                      {"Product Serial", "serial"},
-                                                      {"Product Asset Tag", "asset_tag"},
-                                                      {"Product FRU File ID", "file_id"}}};
+namespace fru = velk::protocol::fru;
+using fru::kEndOfFields;
 
 std::string hex(std::span<const uint8_t> bytes) { return fmt::format("{:02x}", fmt::join(bytes, " ")); }
 
@@ -102,11 +84,7 @@ FruField decode_field(uint8_t type_length, std::span<const uint8_t> bytes) {
     return field;
 }
 
-uint8_t sum_of(std::span<const uint8_t> bytes) {
-    unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    return static_cast<uint8_t>(sum);
-}
+uint8_t sum_of(std::span<const uint8_t> bytes) { return fru::byte_sum(bytes); }
 
 std::string capitalized(const std::string& kind) {
     std::string out = kind;
@@ -130,10 +108,12 @@ FruArea decode_info_area(const std::string& kind, std::span<const uint8_t> data,
     if (offset + 2 > data.size())
         return fail(fmt::format("it lies past the end of the {}-byte data", data.size()), {});
     area.version = data[offset] & 0x0F;
-    area.length = uint32_t{data[offset + 1]} * 8;
+    area.length = uint32_t{data[offset + 1]} * fru::kUnitBytes;
     std::span<const uint8_t> rest = data.subspan(offset, std::min<std::size_t>(data.size() - offset, 64));
-    if (area.version != 1) return fail(fmt::format("format version {} is not 1", area.version), rest);
-    std::size_t minimum = kind == "board" ? 7 : 4; // fixed bytes, end marker and checksum
+    if (area.version != fru::kFormatVersion)
+        return fail(fmt::format("format version {} is not {}", area.version, fru::kFormatVersion), rest);
+    // The leading bytes, the end marker and the checksum.
+    std::size_t minimum = (kind == "board" ? fru::kBoardLeadBytes : fru::kChassisLeadBytes) + 2;
     if (area.length < minimum) return fail(fmt::format("its length, {} bytes, is too short", area.length), rest);
     if (offset + area.length > data.size())
         return fail(fmt::format("its {} bytes run past the end of the {}-byte data", area.length, data.size()), rest);
@@ -145,18 +125,18 @@ FruArea decode_info_area(const std::string& kind, std::span<const uint8_t> data,
                                        kind, offset, area.checksum->stored, area.checksum->sum));
 
     std::size_t at = 2;
-    std::span<const FieldName> names;
+    std::span<const fru::Field> names;
     if (kind == "chassis") {
         area.chassis_type = bytes[at++];
-        names = kChassisFields;
+        names = fru::kChassisFields;
     } else if (kind == "board") {
         area.language = bytes[at++];
         area.mfg_minutes = uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16;
         at += 3;
-        names = kBoardFields;
+        names = fru::kBoardFields;
     } else {
         area.language = bytes[at++];
-        names = kProductFields;
+        names = fru::kProductFields;
     }
     std::size_t end = bytes.size() - 1; // the checksum byte is no field
     std::size_t index = 0;
@@ -167,12 +147,12 @@ FruArea decode_info_area(const std::string& kind, std::span<const uint8_t> data,
             ended = true;
             break;
         }
-        std::size_t length = type_length & 0x3F;
+        std::size_t length = type_length & fru::kLengthMask;
         if (at + 1 + length > end)
             return fail(fmt::format("field {} ({} bytes) runs past the end of the area", index + 1, length), bytes);
         FruField field = decode_field(type_length, bytes.subspan(at + 1, length));
         if (index < names.size()) {
-            field.name = names[index].name;
+            field.name = names[index].label;
             field.key = names[index].key;
         } else {
             field.name = capitalized(kind) + " Extra";
@@ -190,7 +170,7 @@ FruArea decode_info_area(const std::string& kind, std::span<const uint8_t> data,
 
 std::string mfg_date_text(uint32_t minutes) {
     if (minutes == 0) return "unspecified";
-    std::time_t when = kFruEpoch + static_cast<std::time_t>(minutes) * 60;
+    std::time_t when = static_cast<std::time_t>(fru::kEpochUnixSeconds) + static_cast<std::time_t>(minutes) * 60;
     std::tm utc{};
     gmtime_r(&when, &utc);
     char text[32];
@@ -252,19 +232,19 @@ std::string chassis_type_name(uint8_t type) {
 
 FruImage decode_fru(std::span<const uint8_t> data) {
     FruImage image;
-    if (data.size() < 8) {
+    if (data.size() < fru::kHeaderBytes) {
         return refuse_header(std::move(image), data,
                              fmt::format("the data area holds {} bytes, fewer than the 8 of a common header",
                                          data.size()));
     }
-    std::span<const uint8_t> header = data.first(8);
+    std::span<const uint8_t> header = data.first(fru::kHeaderBytes);
     image.version = header[0] & 0x0F;
     image.header_checksum = {header[7], sum_of(header)};
     if (std::all_of(header.begin(), header.end(), [](uint8_t b) { return b == 0xFF; })) {
         image.problems.push_back("no common header: the data area is blank (every byte 0xff)");
         return image;
     }
-    if (image.version != 1 || (header[0] & 0xF0) != 0) {
+    if (image.version != fru::kFormatVersion || (header[0] & 0xF0) != 0) {
         return refuse_header(std::move(image), header,
                              fmt::format("common header: format byte {:#04x} is not version 1", header[0]));
     }
@@ -273,11 +253,10 @@ FruImage decode_fru(std::span<const uint8_t> data) {
         image.problems.push_back(fmt::format("common header: checksum fails (stored {:#04x}, the header sums to "
                                              "{:#04x} instead of 0)",
                                              image.header_checksum.stored, image.header_checksum.sum));
-    static constexpr const char* kKinds[] = {"internal use", "chassis", "board", "product", "multirecord"};
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < fru::kAreaNames.size(); ++i) {
         if (header[1 + i] == 0) continue;
-        uint32_t offset = uint32_t{header[1 + i]} * 8;
-        std::string kind = kKinds[i];
+        uint32_t offset = uint32_t{header[1 + i]} * fru::kUnitBytes;
+        std::string kind(fru::kAreaNames[i]);
         if (kind == "chassis" || kind == "board" || kind == "product") {
             image.areas.push_back(decode_info_area(kind, data, offset, image.problems));
         } else {

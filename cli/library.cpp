@@ -11,17 +11,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "velkdirectfe_wire.h"
+#include "protocol_limits.h"
+#include "protocol_tables.h"
 
 namespace velkdirect {
 namespace {
 
 std::string describe(int status, const std::string& subject) {
     if (status == -1)
-        return fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH);
-    std::string_view words = status_words(status);
-    std::string what = words.empty() ? fmt::format("failed with status {}", status)
-                                     : fmt::format("{} (status {})", words, status);
+        return fmt::format("cannot reach the management daemon at {}", velk::protocol::kSocketPath);
+    std::string what = velk::protocol::describe_status(status);
     return subject.empty() ? what : fmt::format("{}: {}", subject, what);
 }
 
@@ -41,7 +40,7 @@ int try_connect() {
     if (fd < 0) return errno;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, VELKD_SOCKET_PATH, sizeof VELKD_SOCKET_PATH - 1);
+    std::memcpy(address.sun_path, velk::protocol::kSocketPath, sizeof velk::protocol::kSocketPath - 1);
     int error = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
     ::close(fd);
     return error;
@@ -53,9 +52,9 @@ CallError::CallError(int status, const std::string& subject)
     : std::runtime_error(describe(status, subject)), status_(status), subject_(subject) {}
 
 std::string explain_local_failure(const std::string& subject, std::chrono::milliseconds waited) {
-    std::string unreachable = fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH);
+    std::string unreachable = fmt::format("cannot reach the management daemon at {}", velk::protocol::kSocketPath);
     struct stat st{};
-    if (::lstat(VELKD_SOCKET_PATH, &st) != 0) {
+    if (::lstat(velk::protocol::kSocketPath, &st) != 0) {
         if (errno == ENOENT)
             return unreachable + ": there is no socket file (is the daemon running? velkd-sim starts one)";
         return fmt::format("{}: {}", unreachable, std::strerror(errno));
@@ -72,7 +71,7 @@ std::string explain_local_failure(const std::string& subject, std::chrono::milli
                                              "run as {}, or have the socket made group-writable (mode 0660) for a "
                                              "group you are in",
                                              owner, owner);
-        return fmt::format("permission denied on {} ({}:{}, mode {:04o})\nhint: {}", VELKD_SOCKET_PATH, owner, group,
+        return fmt::format("permission denied on {} ({}:{}, mode {:04o})\nhint: {}", velk::protocol::kSocketPath, owner, group,
                            st.st_mode & 07777, hint);
     }
     if (error == ECONNREFUSED)
@@ -80,12 +79,12 @@ std::string explain_local_failure(const std::string& subject, std::chrono::milli
     if (error != 0) return fmt::format("{}: {}", unreachable, std::strerror(error));
     // The socket answers: the daemon took the call and then failed it.
     std::string what = subject.empty() ? "the call" : fmt::format("the call about {}", subject);
-    if (waited >= std::chrono::seconds(24))
-        return fmt::format("the daemon at {} accepted {} but did not answer within 25 s (timed out)", VELKD_SOCKET_PATH,
-                           what);
+    if (waited >= std::chrono::seconds(velk::protocol::kCallSeconds - 1))
+        return fmt::format("the daemon at {} accepted {} but did not answer within {} s (timed out)", velk::protocol::kSocketPath,
+                           what, velk::protocol::kCallSeconds);
     return fmt::format("the daemon at {} accepted {} but failed it: it answered something that is not this "
                        "protocol, or closed the connection",
-                       VELKD_SOCKET_PATH, what);
+                       velk::protocol::kSocketPath, what);
 }
 
 void check(int status, std::string_view subject) {

@@ -38,7 +38,7 @@ private:
 std::string explain_local_failure(const std::string& subject, std::chrono::milliseconds waited);
 
 // The daemon's status values in words; empty for a value it does not define.
-using velk::status_words;
+using velk::protocol::status_words;
 
 // Throws CallError for any status but 0. `subject` names what the call was
 // about (`sensor "cpu0_temp"`), or is empty for calls about the whole platform.

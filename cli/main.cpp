@@ -13,11 +13,11 @@
 #include "exit_codes.h"
 #include "library.h"
 #include "monitoring_commands.h"
-#include "velkdirectfe_wire.h"
+#include "protocol_tables.h"
 
 namespace {
 
-namespace exit_code = velk::exit_code;
+namespace exit_code = velk::protocol::exit_code;
 
 int usage_error(const CLI::App& app, const CLI::ParseError& e) {
     // CLI11 prints help and version to stdout and errors to stderr.
@@ -55,7 +55,7 @@ int run(int argc, char** argv) {
                            "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}\n"
                            "`check` alone follows the monitoring-plugins convention instead\n"
                            "(0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN).",
-                           VELKD_SOCKET_PATH, exit_code::table));
+                           velk::protocol::kSocketPath, exit_code::table));
     velkdirect::Context ctx;
     velkdirect::add_inventory_commands(app, ctx);
     velkdirect::add_sensor_commands(app, ctx);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "description.h"
+#include "sensor_bits.h"
 
 namespace velkdirect {
 
@@ -44,9 +45,9 @@ struct SensorReading {
     uint16_t poll_interval_ms = 0;
     Thresholds thresholds{}; // NaN for a threshold the sensor does not have ("na")
 
-    bool polled() const { return (flags & 1) != 0; }
-    bool daemon_polling() const { return (flags & 2) != 0; }
-    bool overridden() const { return (flags & 4) != 0; }
+    bool polled() const { return (flags & velk::protocol::sensor_flag::polled) != 0; }
+    bool daemon_polling() const { return (flags & velk::protocol::sensor_flag::daemon_polling) != 0; }
+    bool overridden() const { return (flags & velk::protocol::sensor_flag::overridden) != 0; }
 };
 
 struct SensorRow {

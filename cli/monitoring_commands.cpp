@@ -16,7 +16,7 @@
 #include "exposition.h"
 #include "platform_reading.h"
 #include "text_format.h"
-#include "velkdirectfe_wire.h"
+#include "protocol_tables.h"
 
 namespace velkdirect {
 namespace {
@@ -65,8 +65,8 @@ void add_metrics(CLI::App& app, Context& ctx) {
         else
             write_atomically(*output, text);
         if (!reading.up)
-            throw ExitStatus{velk::exit_code::no_daemon,
-                             fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH)};
+            throw ExitStatus{velk::protocol::exit_code::no_daemon,
+                             fmt::format("cannot reach the management daemon at {}", velk::protocol::kSocketPath)};
     });
 }
 
@@ -182,7 +182,7 @@ void enforce_fail_on(const std::vector<SensorRow>& rows, const std::optional<Sen
     for (const SensorRow& row : rows)
         if (row.error.empty() && worst_state(row.reading.threshold_state) >= *fail_on) ids.push_back(row.sensor.id);
     if (!ids.empty())
-        throw ExitStatus{velk::exit_code::failed, fmt::format("{} sensor{} {} or worse: {}", ids.size(),
+        throw ExitStatus{velk::protocol::exit_code::failed, fmt::format("{} sensor{} {} or worse: {}", ids.size(),
                                                               ids.size() == 1 ? " is" : "s are", state_word(*fail_on),
                                                               fmt::join(ids, ", "))};
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "sensor_bits.h"
 #include "daemon_client.h"
 #include "library.h"
 #include "monitoring_commands.h"
@@ -59,7 +60,7 @@ void add_set_thresholds(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std:
                                           sensor.id, kThresholdNames[i], with_unit(format_number(*(*values)[i]),
                                           unit_of(sensor)), format_number(c.low), format_number(c.high)));
             raw[i] = c.raw;
-            ctrl = static_cast<uint16_t>(ctrl | (1u << i));
+            ctrl = static_cast<uint16_t>(ctrl | velk::protocol::threshold_ctrl::threshold(static_cast<int>(i)));
         }
         set_thresholds(sensor, ctrl, raw);
         SensorReading now = fetch_reading(sensor);
@@ -182,8 +183,8 @@ void add_poll(CLI::App& app, Context& ctx) {
         Sensor s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = enable_polling(s);
         // The generation on a line of its own: `poll disable --generation` takes it.
-        print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.poll_word, answer.poll_short),
-              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"generation", answer.poll_short}});
+        print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.interval_ms, answer.generation),
+              Json{{"sensor", s.id}, {"interval_ms", answer.interval_ms}, {"generation", answer.generation}});
     });
 
     auto* disable = poll->add_subcommand("disable", "stop polling a sensor");
@@ -195,8 +196,8 @@ void add_poll(CLI::App& app, Context& ctx) {
     on_run(disable, ctx, [&ctx, sensor, generation] {
         Sensor s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = disable_polling(s, *generation);
-        print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.poll_word),
-              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"polling", false}});
+        print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.interval_ms),
+              Json{{"sensor", s.id}, {"interval_ms", answer.interval_ms}, {"polling", false}});
     });
 
     auto* state = poll->add_subcommand("state", "show daemon-wide polling, or turn it on or off");

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "sensor_bits.h"
+
 namespace velkdirect {
 
 enum class SensorState : int { ok = 0, non_critical = 1, critical = 2, non_recoverable = 3 };
@@ -17,9 +19,9 @@ inline constexpr std::array<std::string_view, 4> kStateWords = {"ok", "non-criti
                                                                 "non-recoverable"};
 
 inline SensorState worst_state(uint8_t crossed) {
-    if (crossed & (1u << 0 | 1u << 5)) return SensorState::non_recoverable; // lnr, unr
-    if (crossed & (1u << 1 | 1u << 4)) return SensorState::critical;        // lcr, ucr
-    if (crossed & (1u << 2 | 1u << 3)) return SensorState::non_critical;    // lnc, unc
+    if (crossed & velk::protocol::kNonRecoverableBits) return SensorState::non_recoverable;
+    if (crossed & velk::protocol::kCriticalBits) return SensorState::critical;
+    if (crossed & velk::protocol::kNonCriticalBits) return SensorState::non_critical;
     return SensorState::ok;
 }
 

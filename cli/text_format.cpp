@@ -1,4 +1,5 @@
 #include "text_format.h"
+#include "protocol_tables.h"
 
 #include <fmt/format.h>
 
@@ -127,13 +128,9 @@ std::string format_properties(const Properties& properties) {
 }
 
 std::string mode_name(int mode) {
-    switch (mode) {
-    case 0: return "off";
-    case 1: return "on";
-    case 2: return "slow blink";
-    case 3: return "fast blink";
-    default: return fmt::format("mode {}", mode);
-    }
+    for (const auto& named : velk::protocol::kIndicatorModes)
+        if (named.value == mode) return std::string(named.words);
+    return fmt::format("mode {}", mode);
 }
 
 std::string format_duration_ms(uint32_t ms) {

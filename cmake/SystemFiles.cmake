@@ -30,7 +30,8 @@ endfunction()
 set(systemd_unit_dir ${VELKDIRECTFE_SYSTEMD_UNIT_DIR})
 vdfe_full_path(VELKDIRECTFE_FULL_ENVIRONMENT_DIR ${VELKDIRECTFE_ENVIRONMENT_DIR})
 
-# Man pages.
+# Man pages. Lists that the protocol table holds (@@status_words@@ and the
+# like) are filled in from it before scdoc reads the page.
 find_program(SCDOC_EXECUTABLE scdoc)
 file(GLOB man_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.scd)
 set(VELKDIRECTFE_MAN_PAGES "")
@@ -41,10 +42,10 @@ if(SCDOC_EXECUTABLE)
     set(output ${PROJECT_BINARY_DIR}/man/${page})
     # Installed compressed, as Debian wants them and man reads them.
     add_custom_command(OUTPUT ${output} ${output}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-      COMMAND ${SCDOC_EXECUTABLE} < ${source} > ${output}
+      COMMAND Python3::Interpreter ${VELK_PROTOCOL_GENERATOR} page ${VELK_PROTOCOL_TABLE} ${source} ${output}.scd
+      COMMAND ${SCDOC_EXECUTABLE} < ${output}.scd > ${output}
       COMMAND gzip -9nc ${output} > ${output}.gz
-      DEPENDS ${source} VERBATIM)
+      DEPENDS ${source} ${VELK_PROTOCOL_TABLE} ${VELK_PROTOCOL_GENERATOR} VERBATIM)
     list(APPEND VELKDIRECTFE_MAN_PAGES ${output})
     if(page MATCHES "-python\\.3$") # the Python package's page goes with it
       set(component python)

@@ -1,9 +1,11 @@
 // Lookups of the object a call names, with the faults attached to it.
 #include "call.h"
 
-#include "status.h"
+#include "daemon_status.h"
 
 namespace velkd {
+
+using enum velk::protocol::Status;
 
 int Call::admit(std::optional<std::size_t> found, const std::string& name, const std::string& path,
                 std::size_t& index) {

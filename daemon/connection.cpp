@@ -95,32 +95,24 @@ void release_if_large(Connection& c, std::vector<char>& buffer) {
 Feed feed(Connection& c, const char*& at, const char* end) {
     if (c.record_limit == 0) c.record_limit = largest_record_limit();
     while (at < end) {
-        if (c.marker_have < 4) {
-            c.marker[c.marker_have++] = static_cast<unsigned char>(*at++);
-            if (c.marker_have < 4) continue;
-            uint32_t word = (uint32_t{c.marker[0]} << 24) | (uint32_t{c.marker[1]} << 16) |
-                            (uint32_t{c.marker[2]} << 8) | c.marker[3];
-            c.last_fragment = (word & 0x80000000u) != 0;
-            c.fragment_left = word & 0x7FFFFFFFu;
-            if (c.fragment_left == 0 && !c.last_fragment) c.empty_mark_bytes += 4;
-            if (c.fragment_left > c.record_limit || counted(c) > c.record_limit - c.fragment_left)
-                return Feed::too_big;
+        if (!c.marks.in_body()) {
+            if (!c.marks.read_mark(at, end)) break;
+            const velk::protocol::FragmentMark& mark = c.marks.mark();
+            if (mark.length == 0 && !mark.last) c.empty_mark_bytes += velk::protocol::kMarkBytes;
+            if (mark.length > c.record_limit || counted(c) > c.record_limit - mark.length) return Feed::too_big;
         }
-        std::size_t take = std::min<std::size_t>(c.fragment_left, static_cast<std::size_t>(end - at));
+        std::size_t take = c.marks.body_bytes(static_cast<std::size_t>(end - at));
         bool had_head = c.call.size() >= kCallHeadWords * 4;
         make_room(c, take);
         c.call.insert(c.call.end(), at, at + take);
         at += take;
-        c.fragment_left -= static_cast<uint32_t>(take);
+        std::size_t left = c.marks.fragment_left() - take;
         // The header names the procedure, and with it the record's own limit.
         if (!had_head && c.call.size() >= kCallHeadWords * 4) {
             c.record_limit = record_limit(c.call.data());
-            if (counted(c) > c.record_limit || c.fragment_left > c.record_limit - counted(c)) return Feed::too_big;
+            if (counted(c) > c.record_limit || left > c.record_limit - counted(c)) return Feed::too_big;
         }
-        if (c.fragment_left == 0) {
-            c.marker_have = 0;
-            if (c.last_fragment) return Feed::call;
-        }
+        if (c.marks.took_body(take)) return Feed::call;
     }
     return Feed::more;
 }
@@ -153,14 +145,14 @@ void start_call(Connection& c, const ConnectionLimits& limits) {
 // ---- answering a call ---------------------------------------------------------------
 
 // Answers one decoded call header; false when the reply cannot be encoded.
-bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
+bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms, uid_t uid) {
     const call_body& body = msg.rm_call;
     if (body.cb_prog != VELKD_PROG) return io.reply_error(PROG_UNAVAIL);
     if (body.cb_vers != VELKD_VERS) return io.reply_mismatch();
     if (body.cb_proc == NULLPROC) return io.reply(vdfe::wire::xdr_routine(xdr_void), nullptr);
     const ProcedureEntry* entry = find_procedure(body.cb_proc);
     if (entry == nullptr) {
-        log(LogLevel::request, "procedure {} unknown", body.cb_proc);
+        log(LogLevel::request, "uid {}: procedure {} unknown", uid, body.cb_proc);
         return io.reply_error(PROC_UNAVAIL);
     }
     std::shared_ptr<Platform> platform = platforms.get();
@@ -170,10 +162,10 @@ bool dispatch(CallIo& io, const rpc_msg& msg, const PlatformHolder& platforms) {
     if (log_enabled(LogLevel::request)) {
         auto us = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - started).count();
         if (call.status == -1)
-            log(LogLevel::request, "{}: undecodable or out-of-range argument", entry->name);
+            log(LogLevel::request, "uid {}: {}: undecodable or out-of-range argument", uid, entry->name);
         else
-            log(LogLevel::request, "{}{}{}: status {} ({} us)", entry->name, call.subject.empty() ? "" : " ",
-                call.subject, call.status, us);
+            log(LogLevel::request, "uid {}: {}{}{}: status {} ({} us)", uid, entry->name,
+                call.subject.empty() ? "" : " ", call.subject, call.status, us);
     }
     return sent;
 }
@@ -207,7 +199,7 @@ bool answer(Connection& c, const PlatformHolder& platforms) {
         log(LogLevel::debug, "dropping a client that sent no RPC call");
     } else {
         CallIo io(&xdrs, c.call.data(), msg, c.out);
-        ok = dispatch(io, msg, platforms);
+        ok = dispatch(io, msg, platforms, c.uid);
     }
     XDR_DESTROY(&xdrs);
     return ok;

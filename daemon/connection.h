@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "record_marking.h"
 #include "memory_budget.h"
 #include "platform_holder.h"
 
@@ -72,10 +73,7 @@ struct Connection {
     std::vector<char> call;
     std::size_t record_limit = 0; // what the record may count (record_limits.h); 0 until it starts
     std::size_t empty_mark_bytes = 0; // marks of empty fragments, counted against the limit
-    unsigned char marker[4] = {};
-    std::size_t marker_have = 0;
-    uint32_t fragment_left = 0;
-    bool last_fragment = false;
+    velk::protocol::RecordMarkReader marks;
     bool in_call = false;      // the current call's first byte has come
     std::vector<char> pending; // bytes that came after a complete call
 

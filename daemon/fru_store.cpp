@@ -94,7 +94,7 @@ std::filesystem::path FruStore::file_for(const std::string& fru_name) const {
 std::optional<std::vector<uint8_t>> FruStore::load(const std::string& fru_name, std::size_t size) const {
     std::filesystem::path path = file_for(fru_name);
     auto ignore = [&](std::string_view why) {
-        log(LogLevel::info, "warning: ignoring saved data of FRU \"{}\" in {}: {}", fru_name, path.string(), why);
+        log(LogLevel::warning, "ignoring saved data of FRU \"{}\" in {}: {}", fru_name, path.string(), why);
         return std::nullopt;
     };
     // Never follow a link, never wait on a FIFO or a device.

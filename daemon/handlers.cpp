@@ -9,10 +9,14 @@
 #include <type_traits>
 
 #include "procedure_names.h"
-#include "status.h"
+#include "daemon_status.h"
 #include "wire/xdr_routine.h"
 
 namespace velkd {
+
+using enum velk::protocol::Status;
+using velk::protocol::kProcedureCount;
+using velk::protocol::procedure_name;
 
 namespace {
 
@@ -356,7 +360,7 @@ const std::array<ProcedureEntry, kProcedureCount + 1> kTable = [] {
 #define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr) \
     table[number] = {procedure_name(number), &serve<enumerator, ArgOf<Arg>, Res, &arg_xdr, &res_xdr>, \
                      largest_argument_bytes<ArgOf<Arg>>(argument_routine<ArgOf<Arg>>(vdfe::wire::xdr_routine(arg_xdr)))};
-#include "wire/procedures.def"
+#include "procedures.def"
 #undef VELKD_PROCEDURE
     return table;
 }();

@@ -68,17 +68,7 @@ bool log_enabled(LogLevel level) {
     return static_cast<int>(level) <= g_verbosity.load(std::memory_order_relaxed);
 }
 
-void write_log_line(std::string_view line) {
-    // Callers that say "error: ..." at the always-shown level are errors.
-    if (line.starts_with("error: ")) write_log_line(LogLevel::error, line.substr(7));
-    else write_log_line(LogLevel::info, line);
-}
-
 void write_log_line(LogLevel level, std::string_view line) {
-    if (level == LogLevel::info && line.starts_with("error: ")) {
-        level = LogLevel::error;
-        line.remove_prefix(7);
-    }
     std::string out;
     if (g_journal.load(std::memory_order_relaxed)) {
         out = fmt::format("<{}>", priority_of(level));

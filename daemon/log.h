@@ -22,7 +22,8 @@ enum class LogLevel { error = -2, warning = -1, info = 0, request = 1, debug = 2
 // Also decides, from the environment, whether lines go to the journal.
 void set_log_verbosity(int verbosity);
 bool log_enabled(LogLevel level);
-void write_log_line(std::string_view line);
+// The level alone says how a line is marked ("error: ", "warning: ", its
+// journal priority); the text carries no marks of its own.
 void write_log_line(LogLevel level, std::string_view line);
 
 template <typename... Args>

@@ -23,7 +23,7 @@
 
 namespace {
 
-namespace exit_code = velk::exit_code;
+namespace exit_code = velk::protocol::exit_code;
 
 velkd::Description load(const std::string& config, bool optional) {
     std::error_code error;

@@ -4,17 +4,21 @@
 #include <cmath>
 #include <cstring>
 
-#include "api/attribute_records.h"
 #include "log.h"
-#include "record_bytes.h"
-#include "status.h"
+#include "daemon_status.h"
+#include "sensor_bits.h"
 #include "velkdirectfe_wire.h"
-#include "wire/block_layout.h"
 
 namespace velkd {
-namespace {
 
-char* text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+using enum velk::protocol::Status;
+using velk::protocol::kLowerThresholds;
+using velk::protocol::kThresholdCount;
+using velk::protocol::pack_hysteresis;
+using velk::protocol::threshold_bit;
+namespace sensor_flag = velk::protocol::sensor_flag;
+namespace threshold_ctrl = velk::protocol::threshold_ctrl;
+namespace {
 
 // Names and paths share one index per kind; the loader keeps names unique
 // within the kind and paths unique overall, so a clash is a name equal to
@@ -34,51 +38,12 @@ std::optional<std::size_t> find_in(const Map& map, const Key& key) {
     return it->second;
 }
 
-// One attribute record of any kind: the fields every object has, velkd-sim's
-// own bytes where record_bytes.h puts them, laid out as the kind's wire block,
-// then the strings. The strings and properties stay the description's.
-template <typename Public, typename Desc>
-void add_record(std::vector<typename vdfe::AttrKind<Public>::Wire>& records, const Desc& d,
-                std::vector<prop_node>& props) {
-    Public record{};
-    record.kind = d.kind;
-    std::memcpy(record.desc, d.desc.data(), d.desc.size());
-    if constexpr (requires { record_bytes::put(record, d); }) record_bytes::put(record, d);
-    auto& wire = records.emplace_back();
-    vdfe::wire::block_from_record(vdfe::AttrKind<Public>::layout, &record, wire.block);
-    wire.path = text(d.path);
-    if constexpr (requires { wire.aux_str; }) wire.aux_str = text(name_of(d));
-    if constexpr (requires { wire.opt_str; }) wire.opt_str = text(d.note);
-    wire.prop_count = static_cast<uint32_t>(props.size());
-    wire.props = props.data();
-}
-
 } // namespace
 
 Platform::Platform(Description description, const FruStore* store)
-    : description_(std::move(description)), faults_(description_.faults), store_(store) {
+    : description_(std::move(description)), wire_(build_wire_records(description_)), faults_(description_.faults),
+      store_(store) {
     const Description& d = description_;
-    // Property arrays first: the records point into them.
-    auto props_of = [&](const ObjectInfo& info) {
-        std::vector<prop_node> nodes;
-        for (const auto& [name, value] : info.properties) nodes.push_back(prop_node{text(name), text(value)});
-        return &wire_.properties.emplace_back(std::move(nodes));
-    };
-    wire_.properties.reserve(d.sensors.size() + d.indicators.size() + d.frus.size() + d.components.size());
-
-    for (const SensorDesc& s : d.sensors) add_record<velkdirectfe_sensor_attr_t>(wire_.sensors, s, *props_of(s));
-    for (const IndicatorDesc& i : d.indicators) add_record<velkdirectfe_ind_attr_t>(wire_.indicators, i, *props_of(i));
-    for (const FruDesc& f : d.frus) add_record<velkdirectfe_fru_attr_t>(wire_.frus, f, *props_of(f));
-    for (const ComponentDesc& c : d.components) add_record<velkdirectfe_comp_attr_t>(wire_.components, c, *props_of(c));
-    wire_.members.reserve(d.associations.size());
-    for (const AssociationDesc& a : d.associations) {
-        auto& nodes = wire_.members.emplace_back();
-        for (EntityKey m : a.members) nodes.push_back(velkfe_mem_node{m.key0, m.key1});
-        auto count = static_cast<uint32_t>(nodes.size());
-        wire_.associations.push_back(velkfe_assoc_t{a.entity.key0, a.entity.key1, a.word, count, count, nodes.data()});
-    }
-    wire_.names = velkfe_plat_names_t{d.names.lead_byte, text(d.names.name), text(d.names.model)};
-
     sensor_names_ = name_index(d.sensors);
     indicator_names_ = name_index(d.indicators);
     fru_names_ = name_index(d.frus);
@@ -151,12 +116,11 @@ sensor_reading_info_t Platform::sensor_info(std::size_t i) {
     uint8_t raw = raw_locked(i);
     float normal = d.conversion.to_normal(raw);
     uint8_t crossed = 0;
-    for (int t = 0; t < 3; ++t)
-        if (normal <= s.thresholds[t]) crossed |= uint8_t(1u << t);
-    for (int t = 3; t < 6; ++t)
-        if (normal >= s.thresholds[t]) crossed |= uint8_t(1u << t);
+    for (int t = 0; t < kThresholdCount; ++t)
+        if (t < kLowerThresholds ? normal <= s.thresholds[t] : normal >= s.thresholds[t]) crossed |= threshold_bit(t);
     crossed &= static_cast<uint8_t>(~d.absent_thresholds); // a threshold it lacks is never crossed
-    uint8_t flags = uint8_t((s.polling ? 1 : 0) | (polling_running_ ? 2 : 0) | (s.override_raw ? 4 : 0));
+    uint8_t flags = uint8_t((s.polling ? sensor_flag::polled : 0) | (polling_running_ ? sensor_flag::daemon_polling : 0) |
+                            (s.override_raw ? sensor_flag::overridden : 0));
     const Thresholds& t = s.thresholds;
     return sensor_reading_info_t{raw,
                                  normal,
@@ -164,7 +128,7 @@ sensor_reading_info_t Platform::sensor_info(std::size_t i) {
                                  flags,
                                  d.type,
                                  0,
-                                 static_cast<uint16_t>(s.hysteresis.positive << 8 | s.hysteresis.negative),
+                                 pack_hysteresis(s.hysteresis.positive, s.hysteresis.negative),
                                  static_cast<uint16_t>(d.poll_interval_ms),
                                  norm_thresh_info_t{t[0], t[1], t[2], t[3], t[4], t[5]}};
 }
@@ -175,7 +139,7 @@ Thresholds Platform::thresholds(std::size_t i) {
 }
 
 int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
-    if (settings.ctrl & ~0xFFu) return kInvalidValue;
+    if (settings.ctrl & ~threshold_ctrl::known) return kInvalidValue;
     if (settings.ctrl & description_.sensors[i].absent_thresholds) return kInvalidValue; // not available
     const Conversion& conversion = description_.sensors[i].conversion;
     const uint8_t raw[6] = {settings.val1, settings.val2, settings.val3, settings.val4, settings.val5, settings.val6};
@@ -183,7 +147,7 @@ int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
     SensorState& s = sensors_[i];
     Thresholds next = s.thresholds;
     for (int t = 0; t < 6; ++t)
-        if (settings.ctrl & (1u << t)) next[t] = conversion.to_normal(raw[t]);
+        if (settings.ctrl & threshold_ctrl::threshold(t)) next[t] = conversion.to_normal(raw[t]);
     const uint8_t absent = description_.sensors[i].absent_thresholds;
     for (int t = 0, previous = -1; t < 6; ++t) {
         if (absent >> t & 1u) continue;
@@ -191,8 +155,8 @@ int Platform::set_thresholds(std::size_t i, const pollctrl_thresh_t& settings) {
         previous = t;
     }
     s.thresholds = next;
-    if (settings.ctrl & 0x40) s.hysteresis.positive = settings.val7;
-    if (settings.ctrl & 0x80) s.hysteresis.negative = settings.val8;
+    if (settings.ctrl & threshold_ctrl::hysteresis_positive) s.hysteresis.positive = settings.val7;
+    if (settings.ctrl & threshold_ctrl::hysteresis_negative) s.hysteresis.negative = settings.val8;
     return kOk;
 }
 
@@ -270,17 +234,9 @@ std::optional<Platform::TimedMode> Platform::indicator_timed_mode(std::size_t i)
 }
 
 velkfe_ind_attr Platform::indicator_record(std::size_t i) {
-    velkfe_ind_attr record = wire_.indicators[i];
     auto timed = indicator_timed_mode(i);
-    if (!timed) return record;
-    auto seconds = std::min<int64_t>((timed->left.count() + 999) / 1000, 0xFFFF);
-    velkdirectfe_ind_attr_t fields{};
-    const auto& layout = vdfe::AttrKind<velkdirectfe_ind_attr_t>::layout;
-    vdfe::wire::record_from_block(layout, record.block, &fields);
-    record_bytes::put(fields, record_bytes::TimedModeBytes{record_bytes::kTimedModeRuns, timed->lasting_mode,
-                                                           static_cast<uint16_t>(seconds)});
-    vdfe::wire::block_from_record(layout, &fields, record.block);
-    return record;
+    if (!timed) return wire_.indicators[i];
+    return with_timed_mode(wire_.indicators[i], timed->lasting_mode, timed->left);
 }
 
 int Platform::set_indicator_mode(std::size_t i, uint8_t mode, uint32_t duration_ms) {
@@ -329,7 +285,7 @@ int Platform::write_fru(std::size_t i, uint32_t offset, uint32_t size, const uin
     }
     std::copy(bytes, bytes + size, next.begin() + offset);
     if (store_ && !store_->save(d.name, next)) {
-        log(LogLevel::info, "error: cannot save FRU \"{}\" to {}", d.name, store_->file_for(d.name).string());
+        log(LogLevel::error, "cannot save FRU \"{}\" to {}", d.name, store_->file_for(d.name).string());
         return kStorageError;
     }
     std::lock_guard lock(mutex_);

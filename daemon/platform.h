@@ -1,7 +1,7 @@
 // The platform being served: its description, the wire attribute records
-// built from it once, and the state that clients change (readings, thresholds,
-// polling, indicator modes, FRU data). Worker threads meet here; every state
-// change and every read of state takes the one mutex.
+// built from it once (wire_records.h), and the state that clients change
+// (readings, thresholds, polling, indicator modes, FRU data). Worker threads
+// meet here; every state change and every read of state takes the one mutex.
 //
 // A reload builds a new Platform and swaps it in whole, so a call always sees
 // one consistent platform.
@@ -22,24 +22,11 @@
 #include "faults.h"
 #include "fru_store.h"
 #include "velkdirectfe_wire.h"
+#include "wire_records.h"
 
 namespace velkd {
 
 using Clock = std::chrono::steady_clock;
-
-// The wire form of every attribute record, built once: list queries answer
-// the whole array, single queries one element of it. The strings point into
-// the Description, which lives as long as this.
-struct WireRecords {
-    std::vector<std::vector<prop_node>> properties; // owners of the prop arrays
-    std::vector<velkfe_sensor_attr> sensors;
-    std::vector<velkfe_ind_attr> indicators;
-    std::vector<velkfe_fru_attr> frus;
-    std::vector<velkfe_comp_attr> components;
-    std::vector<std::vector<velkfe_mem_node>> members;
-    std::vector<velkfe_assoc_t> associations;
-    velkfe_plat_names_t names{};
-};
 
 class Platform {
 public:

@@ -8,7 +8,7 @@
 
 #include "handlers.h"
 #include "velkdirectfe_wire.h"
-#include "wire/procedure_table.h"
+#include "procedure_table.h"
 
 namespace velkd {
 namespace {
@@ -32,7 +32,7 @@ std::size_t record_limit(const char* head) {
 std::size_t largest_record_limit() {
     static const std::size_t largest = [] {
         std::size_t most = 0;
-        for (int number = 1; number <= vdfe::wire::kProcedureCount; ++number)
+        for (int number = 1; number <= velk::protocol::kProcedureCount; ++number)
             most = std::max(most, find_procedure(static_cast<rpcproc_t>(number))->max_argument_bytes);
         return kMaxCallHeaderBytes + most;
     }();

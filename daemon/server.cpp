@@ -254,7 +254,7 @@ private:
                 fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
             if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)) {
-                log(LogLevel::info, "error: accept: {}", std::strerror(errno));
+                log(LogLevel::error, "accept: {}", std::strerror(errno));
                 std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let connections finish
             }
             if (fd >= 0) c = admit(fd, epoll);
@@ -279,7 +279,7 @@ private:
             // One warning a second at most, however fast they come.
             ++refused_;
             if (Deadline now = now_ns(); now >= next_refusal_warning_) {
-                log(LogLevel::info, "warning: refusing a connection of uid {}: {} open, {} of that user ({} refused)",
+                log(LogLevel::warning, "refusing a connection of uid {}: {} open, {} of that user ({} refused)",
                     uid, connections_.size(), of_user, refused_);
                 refused_ = 0;
                 next_refusal_warning_ = now + 1000000000;
@@ -293,6 +293,7 @@ private:
         c->budgets = &budgets_;
         c->deadline = deadline_in(options_.limits.first_byte_timeout_ms); // before any other thread sees c
         connections_.insert(c);
+        log(LogLevel::debug, "connection from uid {} accepted ({} open)", uid, connections_.size());
         return c;
     }
 
@@ -302,6 +303,7 @@ private:
             connections_.erase(c);
             auto user = per_user_.find(c->uid);
             if (user != per_user_.end() && --user->second == 0) per_user_.erase(user);
+            log(LogLevel::debug, "connection from uid {} closed ({} open)", c->uid, connections_.size());
         }
         // Out of the budgets before the descriptor closes: a budget may shut
         // down the socket of any connection it still counts.
@@ -363,7 +365,7 @@ void run_server(int listen_fd, const ServerOptions& options, PlatformHolder& pla
         signalfd_siginfo info{};
         if (::read(signals, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
             if (errno == EINTR) continue;
-            log(LogLevel::info, "error: reading signals: {}", std::strerror(errno));
+            log(LogLevel::error, "reading signals: {}", std::strerror(errno));
             break;
         }
         if (info.ssi_signo == SIGHUP) {

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "protocol_limits.h"
 #include "threshold_names.h"
 
 #include "conversion.h"
@@ -44,7 +45,7 @@ struct ObjectInfo {
 
 // Thresholds in wire order, under the keys velk::kThresholdNames gives.
 using Thresholds = std::array<float, 6>;
-using velk::kThresholdNames;
+using velk::protocol::kThresholdNames;
 
 struct Hysteresis {
     uint8_t positive = 0;
@@ -167,7 +168,7 @@ inline constexpr std::size_t kMaxFruData = 65536;
 inline constexpr std::size_t kMaxIndicatorModes = 13;
 // Far above any real platform, low enough that no reply or load costs much.
 inline constexpr std::size_t kMaxStringBytes = 4096;
-inline constexpr std::size_t kMaxObjectsOfAKind = 10000; // sensors, FRUs, ... each
+inline constexpr std::size_t kMaxObjectsOfAKind = velk::protocol::kMaxObjectsOfAKind; // sensors, FRUs, ... each
 inline constexpr std::size_t kMaxTotalFruData = 16u << 20;
 // What one object or the whole file may hold. The file's size bounds what
 // parsing it costs (every value in it becomes a node in memory); the two

@@ -22,11 +22,15 @@
 #include "fru_dates.h"
 #include "hex_text.h"
 #include "procedure_names.h"
+#include "daemon_status.h"
 #include "safe_file.h"
-#include "status.h"
 #include "toml_reader.h"
 
 namespace velkd {
+
+using enum velk::protocol::Status;
+using velk::protocol::kProcedureCount;
+using velk::protocol::procedure_number;
 namespace {
 
 using toml_reading::Reader;

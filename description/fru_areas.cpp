@@ -3,28 +3,28 @@
 #include <fmt/format.h>
 
 #include <initializer_list>
+#include <string_view>
 #include <utility>
+
+#include "fru_layout.h"
 
 namespace velkd {
 namespace {
 
-constexpr uint8_t kFormatVersion = 1;
-constexpr uint8_t kTextType = 0xC0; // 8-bit text; the low six bits hold the length
-constexpr uint8_t kEndOfFields = 0xC1;
-
-uint8_t zero_sum_checksum(const std::vector<uint8_t>& bytes) {
-    unsigned sum = 0;
-    for (uint8_t b : bytes) sum += b;
-    return static_cast<uint8_t>(0x100 - (sum & 0xFF));
-}
+namespace fru = velk::protocol::fru;
+using fru::kEndOfFields;
+using fru::kFormatVersion;
+using fru::kTextType;
+using fru::zero_sum_checksum;
 
 class AreaWriter {
 public:
     explicit AreaWriter(const char* area) : area_(area), bytes_{kFormatVersion, 0} {}
     void byte(uint8_t b) { bytes_.push_back(b); }
-    void text(const char* field, const std::string& value) {
-        if (value.size() > 0x3F)
-            throw std::invalid_argument(fmt::format("{} {}: {} bytes, at most 63", area_, field, value.size()));
+    void text(std::string_view field, const std::string& value) {
+        if (value.size() > fru::kMaxFieldBytes)
+            throw std::invalid_argument(
+                fmt::format("{} {}: {} bytes, at most {}", area_, field, value.size(), fru::kMaxFieldBytes));
         bytes_.push_back(static_cast<uint8_t>(kTextType | value.size()));
         bytes_.insert(bytes_.end(), value.begin(), value.end());
     }
@@ -34,8 +34,8 @@ public:
     // End marker, zero padding to a multiple of 8 with the checksum, the length.
     std::vector<uint8_t> finish() {
         bytes_.push_back(kEndOfFields);
-        while ((bytes_.size() + 1) % 8 != 0) bytes_.push_back(0);
-        bytes_[1] = static_cast<uint8_t>((bytes_.size() + 1) / 8);
+        while ((bytes_.size() + 1) % fru::kUnitBytes != 0) bytes_.push_back(0);
+        bytes_[1] = static_cast<uint8_t>((bytes_.size() + 1) / fru::kUnitBytes);
         bytes_.push_back(zero_sum_checksum(bytes_));
         return std::move(bytes_);
     }
@@ -45,14 +45,35 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-// An info area: its leading bytes, its text fields in order, the extra
-// fields, then the end marker, padding and checksum.
-template <typename Area>
-std::vector<uint8_t> info_area(const char* kind, std::initializer_list<uint8_t> lead, const Area& area,
-                               std::initializer_list<std::pair<const char*, std::string Area::*>> fields) {
-    AreaWriter w(kind);
+// Where each area keeps the field the layout names `key`.
+std::string ChassisArea::*member(const ChassisArea*, std::string_view key) {
+    return key == "part_number" ? &ChassisArea::part_number : &ChassisArea::serial;
+}
+std::string BoardArea::*member(const BoardArea*, std::string_view key) {
+    return key == "manufacturer" ? &BoardArea::manufacturer
+         : key == "product"      ? &BoardArea::product
+         : key == "serial"       ? &BoardArea::serial
+         : key == "part_number"  ? &BoardArea::part_number
+                                 : &BoardArea::file_id;
+}
+std::string ProductArea::*member(const ProductArea*, std::string_view key) {
+    return key == "manufacturer" ? &ProductArea::manufacturer
+         : key == "name"         ? &ProductArea::name
+         : key == "part_number"  ? &ProductArea::part_number
+         : key == "version"      ? &ProductArea::version
+         : key == "serial"       ? &ProductArea::serial
+         : key == "asset_tag"    ? &ProductArea::asset_tag
+                                 : &ProductArea::file_id;
+}
+
+// An info area: its leading bytes, its text fields in the layout's order,
+// the extra fields, then the end marker, padding and checksum.
+template <typename Area, std::size_t N>
+std::vector<uint8_t> info_area(fru::Area kind, std::initializer_list<uint8_t> lead, const Area& area,
+                               const std::array<fru::Field, N>& fields) {
+    AreaWriter w(fru::kAreaNames[static_cast<std::size_t>(kind)].data());
     for (uint8_t b : lead) w.byte(b);
-    for (const auto& [field, member] : fields) w.text(field, area.*member);
+    for (const fru::Field& field : fields) w.text(field.key, area.*member(&area, field.key));
     w.extra(area.extra);
     return w.finish();
 }
@@ -70,41 +91,27 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
 } // namespace
 
 int64_t fru_minutes(int year, unsigned month, unsigned day, unsigned hour, unsigned minute) {
-    int64_t days = days_from_civil(year, month, day) - days_from_civil(1996, 1, 1);
-    return days * 1440 + hour * 60 + minute;
+    return days_from_civil(year, month, day) * 1440 + hour * 60 + minute - fru::kEpochUnixSeconds / 60;
 }
 
 std::vector<uint8_t> build_fru_image(const FruAreas& areas) {
     std::vector<std::vector<uint8_t>> built(3);
     if (const auto& c = areas.chassis)
-        built[0] = info_area("chassis", {c->type}, *c,
-                             {{"part_number", &ChassisArea::part_number}, {"serial", &ChassisArea::serial}});
+        built[0] = info_area(fru::Area::chassis, {c->type}, *c, fru::kChassisFields);
     if (const auto& b = areas.board)
-        built[1] = info_area("board",
+        built[1] = info_area(fru::Area::board,
                              {b->language, static_cast<uint8_t>(b->mfg_minutes), static_cast<uint8_t>(b->mfg_minutes >> 8),
                               static_cast<uint8_t>(b->mfg_minutes >> 16)},
-                             *b,
-                             {{"manufacturer", &BoardArea::manufacturer},
-                              {"product", &BoardArea::product},
-                              {"serial", &BoardArea::serial},
-                              {"part_number", &BoardArea::part_number},
-                              {"file_id", &BoardArea::file_id}});
+                             *b, fru::kBoardFields);
     if (const auto& p = areas.product)
-        built[2] = info_area("product", {p->language}, *p,
-                             {{"manufacturer", &ProductArea::manufacturer},
-                              {"name", &ProductArea::name},
-                              {"part_number", &ProductArea::part_number},
-                              {"version", &ProductArea::version},
-                              {"serial", &ProductArea::serial},
-                              {"asset_tag", &ProductArea::asset_tag},
-                              {"file_id", &ProductArea::file_id}});
+        built[2] = info_area(fru::Area::product, {p->language}, *p, fru::kProductFields);
     // Header: version, internal use, chassis, board, product, multirecord, pad, checksum.
     std::vector<uint8_t> image = {kFormatVersion, 0, 0, 0, 0, 0, 0};
-    std::size_t offset = 8;
+    std::size_t offset = fru::kHeaderBytes;
     for (std::size_t i = 0; i < built.size(); ++i) {
         if (built[i].empty()) continue;
-        if (offset / 8 > 0xFF) throw std::invalid_argument("the areas together exceed 2040 bytes");
-        image[2 + i] = static_cast<uint8_t>(offset / 8);
+        if (offset / fru::kUnitBytes > 0xFF) throw std::invalid_argument("the areas together exceed 2040 bytes");
+        image[1 + static_cast<std::size_t>(fru::Area::chassis) + i] = static_cast<uint8_t>(offset / fru::kUnitBytes);
         offset += built[i].size();
     }
     image.push_back(zero_sum_checksum(image));

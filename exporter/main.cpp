@@ -24,7 +24,7 @@
 
 namespace {
 
-namespace exit_code = velk::exit_code;
+namespace exit_code = velk::protocol::exit_code;
 using namespace velkdirect::exporter;
 
 // Every address at the exporter's port, as Prometheus exporters listen.

@@ -40,9 +40,8 @@ void read_into(PlatformReading& out) {
         if (auto reading = counted(out, [&] { return fetch_reading(row.sensor); }, &status)) {
             row.reading = *reading;
         } else {
-            std::string_view words = status_words(status);
             row.status = status;
-            row.error = words.empty() ? fmt::format("status {}", status) : fmt::format("{} (status {})", words, status);
+            row.error = velk::protocol::describe_status(status);
         }
         out.sensors.push_back(std::move(row));
     }

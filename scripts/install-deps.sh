@@ -3,12 +3,13 @@
 # when one is missing. Run as root on Debian 12.
 set -euo pipefail
 
+# python3 turns the protocol table (protocol/protocol.toml) into code at build time.
 packages=(
   build-essential cmake pkg-config
   libtirpc-dev libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev libtomlplusplus-dev nlohmann-json3-dev
   libmicrohttpd-dev
-  jq libsystemd-dev scdoc
+  jq libsystemd-dev scdoc python3
   python3-dev python3-cffi python3-pytest
 )
 # The cross compiler checks the record layouts of the 32-bit big-endian target;

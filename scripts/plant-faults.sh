@@ -97,10 +97,10 @@ find: string(xdrs, &rec->aux_str) && string(xdrs, &rec->opt_str) &&
 repl: string(xdrs, &rec->opt_str) && string(xdrs, &rec->aux_str) &&
 
 id:   transport-mark-byte-order
-what: transport: the call's record mark written in host byte order (a byte-order slip)
-file: src/transport/call_client.cpp
-find: uint32_t mark = htonl(kLastFragment | static_cast<uint32_t>(length));
-repl: uint32_t mark = kLastFragment | static_cast<uint32_t>(length);
+what: transport: a record mark written in host byte order (a byte-order slip)
+file: protocol/record_marking.cpp
+find: for (std::size_t i = 0; i < kMarkBytes; ++i) bytes[i] = static_cast<unsigned char>(word >> (24 - 8 * i));
+repl: for (std::size_t i = 0; i < kMarkBytes; ++i) bytes[i] = static_cast<unsigned char>(word >> (8 * i));
 
 id:   transport-xid-unchecked
 what: transport: a reply to another transaction is accepted (its xid is not checked)
@@ -110,9 +110,9 @@ repl: if (ntohl(head[1]) != REPLY) return RPC_CANTDECODERES;
 
 id:   transport-first-fragment-ends
 what: transport: a reply ends with its first fragment, whether or not it is the last
-file: src/transport/call_client.cpp
-find: complete_ = last_;
-repl: complete_ = true;
+file: protocol/record_marking.cpp
+find: return mark_.last;
+repl: return true;
 
 id:   transport-deadline-sliding
 what: transport: once reply bytes arrive each wait gets a fresh 25 s, so a daemon trickling its reply is never cut off
@@ -206,9 +206,9 @@ repl: if (warning_only) code = std::min<int>(code, kPluginCritical);
 
 id:   cli-critical-bits
 what: velkdirect: the upper critical threshold bit read as the upper non-critical one
-file: cli/sensor_state.h
-find: if (crossed & (1u << 1 | 1u << 4)) return SensorState::critical;
-repl: if (crossed & (1u << 1 | 1u << 3)) return SensorState::critical;
+file: protocol/sensor_bits.h
+find: inline constexpr std::uint8_t kCriticalBits = threshold_bit(1) | threshold_bit(4);
+repl: inline constexpr std::uint8_t kCriticalBits = threshold_bit(1) | threshold_bit(3);
 
 id:   cli-hex-nibbles
 what: velkdirect fru write: hex digits of a byte taken low nibble first

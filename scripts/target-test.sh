@@ -34,8 +34,12 @@ step "packages"
 scripts/install-deps.sh --target
 
 step "layout gate"
-sources=$(find "$root/src" -mindepth 2 -maxdepth 2 -name '*.cpp' | sort | paste -sd ';')
-cmake -DCXX="$triple-g++" -DROOT="$root" "-DSOURCES=$sources" -P tests/check_target_build.cmake
+generated=$(mktemp -d)
+python3 protocol/generate.py code protocol/protocol.toml "$generated"
+sources=$({ find "$root/src" -mindepth 2 -maxdepth 2 -name '*.cpp'; find "$root/protocol" "$generated" -name '*.cpp'; } |
+  sort | paste -sd ';')
+cmake -DCXX="$triple-g++" -DROOT="$root" "-DSOURCES=$sources" -DGENERATED="$generated" -P tests/check_target_build.cmake
+rm -rf "$generated"
 
 # ---------------------------------------------------------------- environment
 pkgver() { dpkg-query -W -f='${Version}' "$1"; }

@@ -3,7 +3,7 @@
 foreach(source IN LISTS SOURCES)
   execute_process(
     COMMAND ${CXX} -std=c++20 -Wall -Wextra -Werror -fsyntax-only
-            -I${ROOT}/include -I${ROOT}/src -idirafter /usr/include/tirpc ${source}
+            -I${ROOT}/include -I${ROOT}/src -I${ROOT}/protocol -I${GENERATED} -idirafter /usr/include/tirpc ${source}
     RESULT_VARIABLE rc ERROR_VARIABLE errors)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${source} does not build for the target:\n${errors}")

@@ -11,24 +11,7 @@
 
 namespace vdfe {
 
-// Pairs a public record type with its wire record and its block layout.
-template <typename Public> struct AttrKind;
-template <> struct AttrKind<velkdirectfe_sensor_attr_t> {
-    using Wire = velkfe_sensor_attr;
-    static constexpr const wire::BlockLayout& layout = wire::kSensorLayout;
-};
-template <> struct AttrKind<velkdirectfe_ind_attr_t> {
-    using Wire = velkfe_ind_attr;
-    static constexpr const wire::BlockLayout& layout = wire::kIndicatorLayout;
-};
-template <> struct AttrKind<velkdirectfe_fru_attr_t> {
-    using Wire = velkfe_fru_attr;
-    static constexpr const wire::BlockLayout& layout = wire::kFruLayout;
-};
-template <> struct AttrKind<velkdirectfe_comp_attr_t> {
-    using Wire = velkfe_comp_attr;
-    static constexpr const wire::BlockLayout& layout = wire::kComponentLayout;
-};
+using wire::AttrKind;
 
 // Fills rec from one wire record: the block's data runs, then private copies
 // of the strings and the property list. 0, or -1 when memory ran out; rec

@@ -12,12 +12,13 @@
 
 #include "call_limits.h"
 #include "heap_buffer.h"
+#include "record_marking.h"
 
 namespace vdfe {
 namespace {
 
-constexpr uint32_t kLastFragment = 0x80000000u;
-constexpr size_t kMarkBytes = 4;
+using velk::protocol::kLastFragment;
+using velk::protocol::kMarkBytes;
 // Calls up to this size (nearly all) are encoded on the stack.
 constexpr size_t kInlineCallBytes = 1024;
 // Replies up to this size are received on the stack.
@@ -103,8 +104,9 @@ size_t encode_call(char* buffer, size_t size, rpc_msg* call, xdrproc_t encode_ar
     size_t length = ok ? xdr_getpos(&xdrs) : 0;
     XDR_DESTROY(&xdrs);
     if (!ok) return 0;
-    uint32_t mark = htonl(kLastFragment | static_cast<uint32_t>(length));
-    std::memcpy(buffer, &mark, kMarkBytes);
+    unsigned char mark[kMarkBytes];
+    velk::protocol::encode_mark({static_cast<uint32_t>(length), true}, mark);
+    std::memcpy(buffer, mark, kMarkBytes);
     return length + kMarkBytes;
 }
 
@@ -155,11 +157,7 @@ private:
     size_t capacity_ = kInlineReplyBytes;
     size_t body_ = 0;         // joined body bytes at the buffer's start
     size_t received_ = 0;     // all bytes of the record so far, marks included
-    unsigned char mark_[kMarkBytes];
-    size_t mark_bytes_ = 0;   // of the current record mark
-    uint32_t fragment_left_ = 0;
-    bool in_fragment_ = false;
-    bool last_ = false;       // the current fragment is the record's last
+    velk::protocol::RecordMarkReader marks_;
     bool complete_ = false;
 };
 
@@ -181,27 +179,17 @@ bool ReplyRecord::grow() {
 
 void ReplyRecord::absorb(size_t from, size_t to) {
     while (from < to && !complete_) {
-        if (!in_fragment_) {
-            mark_[mark_bytes_++] = static_cast<unsigned char>(data_[from++]);
-            if (mark_bytes_ < kMarkBytes) continue;
-            uint32_t mark;
-            std::memcpy(&mark, mark_, kMarkBytes);
-            mark = ntohl(mark);
-            mark_bytes_ = 0;
-            last_ = (mark & kLastFragment) != 0;
-            fragment_left_ = mark & ~kLastFragment;
-            in_fragment_ = true;
-        } else {
-            size_t n = to - from < fragment_left_ ? to - from : fragment_left_;
-            if (from != body_) std::memmove(data_ + body_, data_ + from, n);
-            body_ += n;
-            from += n;
-            fragment_left_ -= static_cast<uint32_t>(n);
+        if (!marks_.in_body()) {
+            const char* at = data_ + from;
+            bool whole = marks_.read_mark(at, data_ + to);
+            from = static_cast<size_t>(at - data_);
+            if (!whole) break;
         }
-        if (in_fragment_ && fragment_left_ == 0) {
-            in_fragment_ = false;
-            complete_ = last_;
-        }
+        size_t n = marks_.body_bytes(to - from);
+        if (from != body_) std::memmove(data_ + body_, data_ + from, n);
+        body_ += n;
+        from += n;
+        complete_ = marks_.took_body(n);
     }
 }
 

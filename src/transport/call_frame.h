@@ -22,7 +22,7 @@
 #include "call_limits.h"
 #include "connection.h"
 #include "velkdirectfe_wire.h"
-#include "wire/procedure_table.h"
+#include "procedure_table.h"
 #include "wire/xdr_routine.h"
 
 namespace vdfe {
@@ -38,7 +38,7 @@ struct Procedure {
 namespace procedures {
 #define VELKD_PROCEDURE(number, enumerator, stub_name, Arg, arg_xdr, Res, res_xdr) \
     inline const Procedure<Arg, Res> stub_name{::stub_name, wire::xdr_routine(res_xdr)};
-#include "wire/procedures.def"
+#include "procedures.def"
 #undef VELKD_PROCEDURE
 } // namespace procedures
 

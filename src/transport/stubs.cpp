@@ -2,7 +2,7 @@
 // procedure table.
 #include "transport/call_limits.h"
 #include "velkdirectfe_wire.h"
-#include "wire/procedure_table.h"
+#include "procedure_table.h"
 #include "wire/xdr_routine.h"
 
 using vdfe::wire::xdr_routine;
@@ -28,7 +28,7 @@ extern "C" {
     enum clnt_stat stub(Arg* argp, Res* res, CLIENT* clnt) {                                   \
         return issue(clnt, enumerator, xdr_routine(arg_xdr), argp, xdr_routine(res_xdr), res); \
     }
-#include "wire/procedures.def"
+#include "procedures.def"
 #undef VELKD_PROCEDURE
 
 } // extern "C"

@@ -121,4 +121,16 @@ static_assert(tiles_block(kIndicatorLayout, sizeof(velkfe_ind_attr::block)), "in
 static_assert(tiles_block(kFruLayout, sizeof(velkfe_fru_attr::block)), "FRU layout != VELKFE_FRU_BLOCK_SIZE");
 static_assert(tiles_block(kComponentLayout, sizeof(velkfe_comp_attr::block)), "component layout != VELKFE_COMP_BLOCK_SIZE");
 
+// Pairs a public record type with its wire record and its block layout.
+template <typename WireRecord, const BlockLayout& Layout>
+struct KindOf {
+    using Wire = WireRecord;
+    static constexpr const BlockLayout& layout = Layout;
+};
+template <typename Public> struct AttrKind;
+template <> struct AttrKind<velkdirectfe_sensor_attr_t> : KindOf<velkfe_sensor_attr, kSensorLayout> {};
+template <> struct AttrKind<velkdirectfe_ind_attr_t> : KindOf<velkfe_ind_attr, kIndicatorLayout> {};
+template <> struct AttrKind<velkdirectfe_fru_attr_t> : KindOf<velkfe_fru_attr, kFruLayout> {};
+template <> struct AttrKind<velkdirectfe_comp_attr_t> : KindOf<velkfe_comp_attr, kComponentLayout> {};
+
 } // namespace vdfe::wire

@@ -61,6 +61,24 @@ TEST(Lifecycle, ClaimsTheSocketPathOnlyFromADeadDaemonAndRemovesItAtExit) {
     EXPECT_EQ(run_to_exit({"--no-such-option"}).code, 2) << "bad usage is 2 for both tools";
 }
 
+// -v logs each request with the client's uid; -vv adds a line when a client
+// connects and when its connection closes.
+TEST(Lifecycle, VerboseLogsNameTheClientOfEachRequestAndConnection) {
+    for (const char* verbosity : {"-v", "-vv"}) {
+        DaemonProcess daemon({verbosity});
+        ASSERT_TRUE(daemon.ready()) << daemon.log();
+        EXPECT_EQ(fru_byte("mainboard"), 0xFF);
+        EXPECT_TRUE(daemon.wait_for_log("uid 0: read_fru_direct mainboard: status 0")) << daemon.log();
+        bool connections = std::string(verbosity) == "-vv";
+        if (connections) {
+            EXPECT_TRUE(daemon.wait_for_log("connection from uid 0 closed")) << daemon.log();
+        }
+        EXPECT_EQ(daemon.log().find("connection from uid 0 accepted") != std::string::npos, connections)
+            << verbosity << "\n" << daemon.log();
+        EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    }
+}
+
 // What may stand in a FRU file's place: only a regular file of the data
 // area's size is loaded; anything else is ignored with a warning and never
 // blocks the start. Leftovers of interrupted writes are removed.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "daemon_process.h"
+#include "daemon_status.h"
 #include "description_file.h"
 #include "velkdirectfe.h"
 
@@ -32,7 +33,7 @@ void expect_thresholds(int sensor, const std::vector<float>& expected) {
 // Arguments the tool refuses before it calls, or never sends, and the edges
 // of what is accepted: refusals carry the daemon's status and change nothing.
 TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
-    constexpr int kUnknown = 1, kOutOfRange = 2, kInvalid = 3;
+    using enum velk::protocol::Status;
     uint16_t reading = 0, generation = 0;
     float normal = 0, six[6];
     uint8_t bytes[4] = {};
@@ -53,18 +54,18 @@ TEST_F(Procedures, RefusalsCarryTheDaemonsStatus) {
         std::function<int()> call;
     } cases[] = {
 #define CASE(status, call) {status, #call, [&] { return velkdirectfe_##call; }}
-        CASE(kInvalid, set_sensor_reading(0, 2, 256)),
-        CASE(kUnknown, set_sensor_reading(0, 77, 1)),
-        CASE(kUnknown, get_sensor_vals(0, "nope", &reading, &normal)),
-        CASE(kUnknown, get_indicator_attr(0, "cpu0_temp", &indicator)),
-        CASE(kUnknown, get_fru_attr(0, "", &fru)),
-        CASE(kUnknown, logical_num_to_strid(0, -1, &strid)),
-        CASE(kInvalid, set_threshold_vals_internal(0, &beyond)),
-        CASE(kInvalid, set_threshold_vals_internal(0, &disorder)),
-        CASE(kUnknown, get_normalized_thresholds(0, -3, six)),
-        CASE(kInvalid, set_poll_state(0, 2)),
-        CASE(kUnknown, enable_sensor_polling(0, 1000, &word, &generation)),
-        CASE(kUnknown, convert_raw_to_normal(0, "nope", 1, &normal)),
+        CASE(kInvalidValue, set_sensor_reading(0, 2, 256)),
+        CASE(kUnknownObject, set_sensor_reading(0, 77, 1)),
+        CASE(kUnknownObject, get_sensor_vals(0, "nope", &reading, &normal)),
+        CASE(kUnknownObject, get_indicator_attr(0, "cpu0_temp", &indicator)),
+        CASE(kUnknownObject, get_fru_attr(0, "", &fru)),
+        CASE(kUnknownObject, logical_num_to_strid(0, -1, &strid)),
+        CASE(kInvalidValue, set_threshold_vals_internal(0, &beyond)),
+        CASE(kInvalidValue, set_threshold_vals_internal(0, &disorder)),
+        CASE(kUnknownObject, get_normalized_thresholds(0, -3, six)),
+        CASE(kInvalidValue, set_poll_state(0, 2)),
+        CASE(kUnknownObject, enable_sensor_polling(0, 1000, &word, &generation)),
+        CASE(kUnknownObject, convert_raw_to_normal(0, "nope", 1, &normal)),
         CASE(kOutOfRange, read_fru_direct(0, "mainboard", ~0u, 2, bytes, &word)),
         CASE(kOutOfRange, read_fru_direct(0, "mainboard", 509, 4, bytes, &word)), // 1 past the end
         CASE(kOutOfRange, write_fru_direct(0, "mainboard", 511, 2, bytes, &result)),

@@ -43,7 +43,7 @@ using Decoder = void (*)(const uint8_t*, size_t);
 const Decoder kDecoders[] = {
 #define VELKD_PROCEDURE(number, enumerator, stub, Arg, arg_xdr, Res, res_xdr) \
     [](const uint8_t* d, size_t n) { decode<Res>(d, n, res_xdr); },
-#include "wire/procedures.def"
+#include "procedures.def"
 #undef VELKD_PROCEDURE
 };
 

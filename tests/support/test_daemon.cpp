@@ -1,5 +1,7 @@
 #include "test_daemon.h"
 
+#include "record_marking.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <poll.h>
@@ -99,13 +101,13 @@ TestUser test_user(const std::string& name) {
 bool read_call(int fd, CallRecord* call) {
     call->body.clear();
     for (;;) {
-        uint8_t mark_bytes[4];
-        if (!read_exactly(fd, mark_bytes, 4)) return false;
-        uint32_t mark = uint32_t(mark_bytes[0]) << 24 | mark_bytes[1] << 16 | mark_bytes[2] << 8 | mark_bytes[3];
+        unsigned char mark_bytes[velk::protocol::kMarkBytes];
+        if (!read_exactly(fd, mark_bytes, sizeof mark_bytes)) return false;
+        velk::protocol::FragmentMark mark = velk::protocol::decode_mark(mark_bytes);
         size_t at = call->body.size();
-        call->body.resize(at + (mark & 0x7fffffff));
-        if (!read_exactly(fd, call->body.data() + at, mark & 0x7fffffff)) return false;
-        if (mark & 0x80000000) break;
+        call->body.resize(at + mark.length);
+        if (!read_exactly(fd, call->body.data() + at, mark.length)) return false;
+        if (mark.last) break;
     }
     if (call->body.size() < 24) return false;
     call->xid = word_at(call->body, 0);
@@ -123,7 +125,11 @@ bool send_bytes(int fd, const Bytes& bytes) {
     return true;
 }
 
-Bytes record_mark(uint32_t length, bool last) { return words({(last ? 0x80000000u : 0u) | length}); }
+Bytes record_mark(uint32_t length, bool last) {
+    unsigned char mark[velk::protocol::kMarkBytes];
+    velk::protocol::encode_mark({length, last}, mark);
+    return Bytes(mark, mark + sizeof mark);
+}
 
 Bytes one_record(const Bytes& body) { return record_mark(static_cast<uint32_t>(body.size()), true) + body; }
 
