@@ -5,7 +5,7 @@
 
 #include "commands.h"
 
-namespace velkdirect {
+namespace velk::cli {
 
 void on_run(CLI::App* command, Context& ctx, std::function<void()> run) {
     command->callback([&ctx, run = std::move(run)] { ctx.action = run; });
@@ -36,4 +36,4 @@ void print(const Context& ctx, const std::string& text, const Json& document) {
         print_text(text);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

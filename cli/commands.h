@@ -11,7 +11,9 @@
 
 #include "json_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
 
 struct Context {
     std::function<void()> action; // the chosen command
@@ -73,4 +75,4 @@ void add_fru_commands(CLI::App& app, Context& ctx);
 void add_inventory_commands(CLI::App& app, Context& ctx);
 void add_snapshot_command(CLI::App& app, Context& ctx);
 
-} // namespace velkdirect
+} // namespace velk::cli

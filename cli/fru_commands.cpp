@@ -6,11 +6,11 @@
 
 #include "arguments.h"
 #include "commands.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "fru_decode.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // CLI11 leaves the FRU's name out of the usage line of `fru NAME read`.
@@ -63,7 +63,7 @@ void add_fru(CLI::App& app, Context& ctx) {
         if (read->length) {
             length = *read->length;
         } else {
-            Fru attr = fetch_fru(*name);
+            FruDesc attr = fetch_fru(*name);
             // Past the end there is nothing to read "to the end": the daemon
             // would answer no bytes, which would look like an empty area.
             if (read->offset > attr.size)
@@ -129,7 +129,7 @@ void add_fru(CLI::App& app, Context& ctx) {
                        "area is shown as hex with the reason.");
     add_json_flag(decode_cmd, ctx);
     on_run(decode_cmd, ctx, [&ctx, name] {
-        Fru attr = fetch_fru(*name);
+        FruDesc attr = fetch_fru(*name);
         std::vector<uint8_t> data = read_fru(*name, 0, attr.size);
         FruImage image = decode_fru(data);
         print(ctx, fru_image_text(*name, image), to_json(image));
@@ -145,4 +145,4 @@ void add_fru_commands(CLI::App& app, Context& ctx) {
     add_fru(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

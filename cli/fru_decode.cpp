@@ -6,7 +6,7 @@
 #include <array>
 #include <ctime>
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 constexpr uint8_t kEndOfFields = 0xC1;
@@ -383,4 +383,4 @@ Json to_json(const FruImage& image) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

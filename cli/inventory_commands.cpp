@@ -2,10 +2,10 @@
 #include <fmt/format.h>
 
 #include "commands.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 void add_tree(CLI::App& app, Context& ctx) {
@@ -31,7 +31,7 @@ void add_associations(CLI::App& app, Context& ctx) {
     key1->needs(key0);
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, args] {
-        std::vector<Association> found;
+        std::vector<AssociationDesc> found;
         if (args->key0)
             found.push_back(fetch_association(static_cast<uint8_t>(*args->key0), static_cast<uint8_t>(*args->key1)));
         else
@@ -58,4 +58,4 @@ void add_inventory_commands(CLI::App& app, Context& ctx) {
     add_associations(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -6,7 +6,7 @@
 #include "sensor_state.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // A float as the double with the same shortest decimal text, so that 2.97f
@@ -41,7 +41,7 @@ Json to_json(const Properties& properties) {
 }
 
 Json to_json(const SensorRow& row) {
-    const Sensor& s = row.sensor;
+    const SensorDesc& s = row.sensor;
     const SensorReading& r = row.reading;
     const std::string& error = row.error;
     Json out = {{"id", s.id}, {"number", s.number}};
@@ -70,7 +70,7 @@ Json to_json(const SensorRow& row) {
     return out;
 }
 
-Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized) {
+Json sensor_details_json(const SensorDesc& sensor, const SensorReading& reading, const Thresholds& normalized) {
     Json out = to_json(SensorRow{sensor, reading, {}});
     out["normalized_thresholds"] = thresholds_json(normalized);
     return out;
@@ -87,7 +87,7 @@ Json to_json(const IndicatorRow& row) {
     return out;
 }
 
-Json to_json(const Fru& fru) {
+Json to_json(const FruDesc& fru) {
     Json out = {{"name", fru.name}};
     add_info(out, fru);
     out["size"] = fru.size;
@@ -95,13 +95,13 @@ Json to_json(const Fru& fru) {
     return out;
 }
 
-Json to_json(const Component& component) {
+Json to_json(const ComponentDesc& component) {
     Json out = Json::object();
     add_info(out, component);
     return out;
 }
 
-Json to_json(const Association& a) {
+Json to_json(const AssociationDesc& a) {
     Json members = Json::array();
     for (const EntityKey& m : a.members) members.push_back(key_json(m));
     return {{"entity", key_json(a.entity)}, {"word", a.word}, {"members", members}};
@@ -120,4 +120,4 @@ Json to_json(const TreeNode& node) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

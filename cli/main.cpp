@@ -11,9 +11,8 @@
 
 #include "commands.h"
 #include "exit_codes.h"
-#include "library.h"
+#include "call_failure.h"
 #include "monitoring_commands.h"
-#include "velkdirectfe_wire.h"
 
 namespace {
 
@@ -39,7 +38,7 @@ int fail(int code, const std::string& message) {
 int finish(int code) {
     errno = 0;
     bool flushed = std::fflush(stdout) == 0;
-    int error = velkdirect::output_error() != 0 ? velkdirect::output_error() : errno;
+    int error = velk::cli::output_error() != 0 ? velk::cli::output_error() : errno;
     if (flushed && !std::ferror(stdout)) return code;
     fmt::print(stderr, "velkdirect: cannot write the output{}{}\n", error != 0 ? ": " : "",
                error != 0 ? std::strerror(error) : "");
@@ -55,14 +54,14 @@ int run(int argc, char** argv) {
                            "as \"#N\" (quoted: an unquoted # starts a shell comment).\n\n{}\n"
                            "`check` alone follows the monitoring-plugins convention instead\n"
                            "(0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN).",
-                           VELKD_SOCKET_PATH, exit_code::table));
-    velkdirect::Context ctx;
-    velkdirect::add_inventory_commands(app, ctx);
-    velkdirect::add_sensor_commands(app, ctx);
-    velkdirect::add_indicator_commands(app, ctx);
-    velkdirect::add_fru_commands(app, ctx);
-    velkdirect::add_snapshot_command(app, ctx);
-    velkdirect::add_monitoring_commands(app, ctx);
+                           velk::client::socket_path(), exit_code::table));
+    velk::cli::Context ctx;
+    velk::cli::add_inventory_commands(app, ctx);
+    velk::cli::add_sensor_commands(app, ctx);
+    velk::cli::add_indicator_commands(app, ctx);
+    velk::cli::add_fru_commands(app, ctx);
+    velk::cli::add_snapshot_command(app, ctx);
+    velk::cli::add_monitoring_commands(app, ctx);
     // `check` is a monitoring plugin: bad usage is UNKNOWN there.
     bool plugin = argc > 1 && std::string_view(argv[1]) == "check";
 
@@ -73,7 +72,7 @@ int run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = usage_error(app, e);
-        return plugin && code != 0 ? velkdirect::kPluginUnknown : code;
+        return plugin && code != 0 ? velk::cli::kPluginUnknown : code;
     }
     auto started = std::chrono::steady_clock::now();
     try {
@@ -81,13 +80,13 @@ int run(int argc, char** argv) {
         return exit_code::ok;
     } catch (const CLI::ParseError& e) {
         return usage_error(app, e);
-    } catch (const velkdirect::ExitStatus& e) {
+    } catch (const velk::cli::ExitStatus& e) {
         return e.message.empty() ? e.code : fail(e.code, e.message.c_str());
-    } catch (const velkdirect::CallError& e) {
+    } catch (const velk::client::CallError& e) {
         if (e.status() != -1) return fail(exit_code::failed, e.what());
         // The library says only -1: find out what happened.
         auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-        return fail(exit_code::no_daemon, velkdirect::explain_local_failure(e.subject(), waited));
+        return fail(exit_code::no_daemon, velk::client::diagnose_local_failure(e.subject(), waited));
     } catch (const std::exception& e) {
         return fail(exit_code::failed, e.what());
     }

@@ -11,14 +11,14 @@
 #include <cstring>
 #include <filesystem>
 
-#include "daemon_client.h"
+#include "call_failure.h"
+#include "calls.h"
 #include "exit_codes.h"
 #include "exposition.h"
 #include "platform_reading.h"
 #include "text_format.h"
-#include "velkdirectfe_wire.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // Writes `text` to `path` so that a reader sees the old file or the whole
@@ -66,7 +66,7 @@ void add_metrics(CLI::App& app, Context& ctx) {
             write_atomically(*output, text);
         if (!reading.up)
             throw ExitStatus{velk::exit_code::no_daemon,
-                             fmt::format("cannot reach the management daemon at {}", VELKD_SOCKET_PATH)};
+                             unreachable_text()};
     });
 }
 
@@ -192,4 +192,4 @@ void add_monitoring_commands(CLI::App& app, Context& ctx) {
     add_check(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

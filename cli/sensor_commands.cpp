@@ -13,18 +13,18 @@
 #include <thread>
 
 #include "commands.h"
-#include "daemon_client.h"
-#include "library.h"
+#include "calls.h"
+#include "call_failure.h"
 #include "monitoring_commands.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 const CLI::Validator kSensorName = checked_by(SensorRef::parse, "NAME|\"#N\"");
 constexpr const char* kSensorHelp = "string id, or \"#N\" (quoted in a shell) for logical number N";
 
-std::string unit_of(const Sensor& sensor) { return find_property(sensor.properties, "unit").value_or(""); }
+std::string unit_of(const SensorDesc& sensor) { return find_property(sensor.properties, "unit").value_or(""); }
 
 std::string with_unit(const std::string& number, const std::string& unit) {
     return unit.empty() ? number : number + " " + unit;
@@ -48,12 +48,12 @@ void add_set_thresholds(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std:
     on_run(cmd, ctx, [&ctx, name, values] {
         if (std::none_of(values->begin(), values->end(), [](const auto& v) { return v.has_value(); }))
             throw CLI::RequiredError(fmt::format("at least one of --{}", fmt::join(kThresholdNames, ", --")));
-        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(*name));
         std::array<uint8_t, 6> raw{};
         uint16_t ctrl = 0;
         for (std::size_t i = 0; i < values->size(); ++i) {
             if (!(*values)[i]) continue;
-            Conversion c = convert_to_raw(sensor, *(*values)[i]);
+            RawEquivalent c = convert_to_raw(sensor, *(*values)[i]);
             if (c.clamped)
                 throw Failure(fmt::format("sensor \"{}\": {} {} is outside what the sensor can read ({} to {})",
                                           sensor.id, kThresholdNames[i], with_unit(format_number(*(*values)[i]),
@@ -84,7 +84,7 @@ void add_set_reading(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std::st
     cmd->add_option("raw", *raw, "the raw reading, 0 to 255")->required()->check(CLI::Range(0, 255));
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, name, raw] {
-        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(*name));
         set_reading(sensor, static_cast<uint16_t>(*raw));
         SensorReading now = fetch_reading(sensor);
         print(ctx,
@@ -113,7 +113,7 @@ void add_sensor(CLI::App& app, Context& ctx) {
         if (!cmd->get_subcommands().empty()) return;
         ctx.action = [&ctx, name] {
         SensorRef ref = SensorRef::parse(*name);
-        Sensor sensor = fetch_sensor(ref);
+        SensorDesc sensor = fetch_sensor(ref);
         if (std::holds_alternative<uint32_t>(ref.name)) {
             // By number the daemon also names the sensor; the two must agree.
             std::string id = fetch_string_id(sensor.number);
@@ -144,7 +144,7 @@ void add_convert(CLI::App& app, Context& ctx) {
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, args] {
         if (!args->raw && !args->normal) throw CLI::RequiredError("--raw or --normal");
-        Sensor sensor = fetch_sensor(SensorRef::parse(args->sensor));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(args->sensor));
         std::string unit = unit_of(sensor);
         Json doc = {{"sensor", sensor.id}, {"unit", unit}};
         std::string text;
@@ -154,7 +154,7 @@ void add_convert(CLI::App& app, Context& ctx) {
             doc["normal"] = number_json(value);
             text = fmt::format("raw {} = {}\n", *args->raw, with_unit(format_number(value), unit));
         } else {
-            Conversion c = convert_to_raw(sensor, *args->normal);
+            RawEquivalent c = convert_to_raw(sensor, *args->normal);
             doc["normal"] = number_json(*args->normal);
             doc["raw"] = c.raw;
             doc["clamped"] = c.clamped;
@@ -179,11 +179,11 @@ void add_poll(CLI::App& app, Context& ctx) {
     enable->add_option("sensor", *sensor, kSensorHelp)->required()->check(kSensorName);
     add_json_flag(enable, ctx);
     on_run(enable, ctx, [&ctx, sensor] {
-        Sensor s = fetch_sensor(SensorRef::parse(*sensor));
+        SensorDesc s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = enable_polling(s);
         // The generation on a line of its own: `poll disable --generation` takes it.
-        print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.poll_word, answer.poll_short),
-              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"generation", answer.poll_short}});
+        print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.interval_ms, answer.generation),
+              Json{{"sensor", s.id}, {"interval_ms", answer.interval_ms}, {"generation", answer.generation}});
     });
 
     auto* disable = poll->add_subcommand("disable", "stop polling a sensor");
@@ -193,10 +193,10 @@ void add_poll(CLI::App& app, Context& ctx) {
                         "only if polling is still in the generation that enabling printed (default: any)");
     add_json_flag(disable, ctx);
     on_run(disable, ctx, [&ctx, sensor, generation] {
-        Sensor s = fetch_sensor(SensorRef::parse(*sensor));
+        SensorDesc s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = disable_polling(s, *generation);
-        print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.poll_word),
-              Json{{"sensor", s.id}, {"interval_ms", answer.poll_word}, {"polling", false}});
+        print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.interval_ms),
+              Json{{"sensor", s.id}, {"interval_ms", answer.interval_ms}, {"polling", false}});
     });
 
     auto* state = poll->add_subcommand("state", "show daemon-wide polling, or turn it on or off");
@@ -307,4 +307,4 @@ void add_sensor_commands(CLI::App& app, Context& ctx) {
     add_watch(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // Columns on a terminal: UTF-8 continuation bytes take none.
@@ -191,7 +191,7 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
     return table.render();
 }
 
-std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresholds& normalized) {
+std::string sensor_details(const SensorDesc& s, const SensorReading& r, const Thresholds& normalized) {
     Details d;
     d.add("sensor", fmt::format("{} (#{})", s.id, s.number));
     d.add("path", s.path);
@@ -230,23 +230,23 @@ std::string indicator_table(const std::vector<IndicatorRow>& rows) {
     return table.render();
 }
 
-std::string fru_table(const std::vector<Fru>& frus) {
+std::string fru_table(const std::vector<FruDesc>& frus) {
     Table table({{"NAME"}, {"PATH"}, {"SIZE", Table::Align::right}, {"WRITABLE"}, {"PROPERTIES"}});
-    for (const Fru& f : frus)
+    for (const FruDesc& f : frus)
         table.add({f.name, f.path, std::to_string(f.size), yes_no(f.writable), format_properties(f.properties)});
     return table.render();
 }
 
-std::string component_table(const std::vector<Component>& components) {
+std::string component_table(const std::vector<ComponentDesc>& components) {
     Table table({{"PATH"}, {"KIND", Table::Align::right}, {"DESC"}, {"PROPERTIES"}});
-    for (const Component& c : components)
+    for (const ComponentDesc& c : components)
         table.add({c.path, std::to_string(c.kind), format_desc(c.desc), format_properties(c.properties)});
     return table.render();
 }
 
-std::string association_table(const std::vector<Association>& associations) {
+std::string association_table(const std::vector<AssociationDesc>& associations) {
     Table table({{"ENTITY"}, {"WORD", Table::Align::right}, {"MEMBERS"}});
-    for (const Association& a : associations) {
+    for (const AssociationDesc& a : associations) {
         std::vector<std::string> members;
         for (const EntityKey& m : a.members) members.push_back(key_text(m));
         table.add({key_text(a.entity), std::to_string(a.word), fmt::format("{}", fmt::join(members, " "))});
@@ -278,4 +278,4 @@ std::string tree_text(const TreeNode& root, bool with_properties) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "model.h"
+#include "objects.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
 
 // Columns aligned to their widest cell; numeric columns are right-aligned.
 class Table {
@@ -43,14 +45,14 @@ std::string threshold_state_text(uint8_t state);
 std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset);
 
 std::string sensor_table(const std::vector<SensorRow>& rows);
-std::string sensor_details(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized);
+std::string sensor_details(const SensorDesc& sensor, const SensorReading& reading, const Thresholds& normalized);
 std::string indicator_table(const std::vector<IndicatorRow>& rows);
-std::string fru_table(const std::vector<Fru>& frus);
-std::string component_table(const std::vector<Component>& components);
-std::string association_table(const std::vector<Association>& associations);
+std::string fru_table(const std::vector<FruDesc>& frus);
+std::string component_table(const std::vector<ComponentDesc>& components);
+std::string association_table(const std::vector<AssociationDesc>& associations);
 std::string platform_text(const PlatformNames& names);
 // The tree with one line per node: its last path element, kind and desc
 // bytes, and (on request) its properties beneath it.
 std::string tree_text(const TreeNode& root, bool with_properties);
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -138,7 +138,7 @@ constexpr UnitName kBaseUnits[] = {
 };
 
 void add_sensor(Writer& w, const SensorRow& row) {
-    const Sensor& s = row.sensor;
+    const SensorDesc& s = row.sensor;
     std::string unit = find_property(s.properties, "unit").value_or("");
     std::string number = std::to_string(s.number);
     w.sample("velkdirect_sensor_info", "Identity of a sensor: its logical number, unit and note.",

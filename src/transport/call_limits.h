@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <ctime>
 
+#include "velkdirectfe.h"
+
 namespace vdfe {
 
 // A whole call, from its first connection attempt to the decoded reply,
 // ends within this time. The stubs pass the same value to clnt_call.
-inline constexpr time_t kCallSeconds = 25;
+inline constexpr time_t kCallSeconds = VELKDIRECTFE_CALL_SECONDS;
 
 // The most bytes a reply may carry on the wire, record marks included. The
 // largest reply of a platform of 100,000 sensors (the daemon's sensor list)

@@ -7,12 +7,12 @@
 #include <limits>
 
 #include "arguments.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "fru_decode.h"
 #include "json_format.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 TEST(Arguments, Durations) {
@@ -140,4 +140,4 @@ TEST(FruDecode, FieldEncodingsAndBrokenImages) {
 }
 
 } // namespace
-} // namespace velkdirect
+} // namespace velk::cli

@@ -9,7 +9,7 @@
 #include "cli_fixture.h"
 #include "description_file.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 namespace {
 
 // What each read-only command shows, one value a row: each kind of object
@@ -253,4 +253,4 @@ TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
 }
 
 } // namespace
-} // namespace velkdirect::test
+} // namespace velk::cli::test

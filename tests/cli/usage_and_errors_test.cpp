@@ -12,7 +12,7 @@
 
 #include "cli_fixture.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 namespace {
 
 constexpr const char* kNoDaemon = "cannot reach the management daemon at /tmp/velkdirect.sock";
@@ -136,4 +136,4 @@ TEST(CliUsage, HelpOnEveryLevel) {
 }
 
 } // namespace
-} // namespace velkdirect::test
+} // namespace velk::cli::test
