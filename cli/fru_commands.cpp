@@ -1,11 +1,13 @@
 // frus, fru NAME read, fru NAME write, fru NAME decode.
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "arguments.h"
 #include "commands.h"
+#include "call_failure.h"
 #include "calls.h"
 #include "fru_decode.h"
 #include "text_format.h"
@@ -25,6 +27,9 @@ public:
 };
 
 std::vector<uint8_t> read_file(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw Failure(fmt::format("cannot read {}: it is a directory", path));
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure(fmt::format("cannot read {}", path));
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -71,7 +76,17 @@ void add_fru(CLI::App& app, Context& ctx) {
                                           read->offset, attr.size));
             length = attr.size - read->offset;
         }
-        std::vector<uint8_t> data = read_fru(*name, read->offset, length);
+        std::vector<uint8_t> data;
+        try {
+            data = read_fru(*name, read->offset, length);
+        } catch (const CallError& e) {
+            if (e.status() != velk::kOutOfRange) throw;
+            // Say what the range is: the area's size.
+            throw Failure(fmt::format("FRU \"{}\": bytes {} to {} are out of range (status {}): its data area is "
+                                      "{} bytes",
+                                      *name, read->offset, uint64_t{read->offset} + length - 1, e.status(),
+                                      fetch_fru(*name).size));
+        }
         if (data.size() < length)
             throw Failure(fmt::format("FRU \"{}\": the daemon answered {} of {} bytes", *name, data.size(), length));
         Json doc = {{"name", *name}, {"offset", read->offset}, {"length", data.size()}};

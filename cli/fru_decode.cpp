@@ -6,6 +6,8 @@
 #include <array>
 #include <ctime>
 
+#include "text_escape.h"
+
 namespace velk::cli {
 namespace {
 
@@ -38,12 +40,10 @@ std::string hex(std::span<const uint8_t> bytes) { return fmt::format("{:02x}", f
 std::string latin1_text(std::span<const uint8_t> bytes) {
     std::string out;
     for (uint8_t b : bytes) {
-        if (b < 0x20 || b == 0x7F) {
-            out += fmt::format("\\x{:02x}", b);
+        if (is_control_byte(b) || (b >= 0x80 && b < 0xA0)) {
+            out += escaped_byte(b);
         } else if (b < 0x80) {
             out += static_cast<char>(b);
-        } else if (b < 0xA0) {
-            out += fmt::format("\\x{:02x}", b);
         } else {
             out += static_cast<char>(0xC0 | b >> 6);
             out += static_cast<char>(0x80 | (b & 0x3F));

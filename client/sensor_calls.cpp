@@ -29,6 +29,10 @@ SensorRef SensorRef::parse(const std::string& text) {
             return {static_cast<uint32_t>(number)};
         throw std::invalid_argument(fmt::format("\"{}\" is not a sensor number (#0 to #{})", text, UINT32_MAX));
     }
+    // No daemon names a sensor so: refused here rather than sent.
+    if (text.size() > velkd::kMaxStringBytes)
+        throw std::invalid_argument(fmt::format("a sensor name is at most {} bytes; this one has {}",
+                                                velkd::kMaxStringBytes, text.size()));
     return {text};
 }
 

@@ -48,7 +48,9 @@ expect "velkdirect sensor cpu" $(grep '^cpu' <<<"$sensors")
 expect "velkdirect poll disable " $sensors
 expect "velkdirect indicator " $(names indicators)
 expect "velkdirect fru " $(names frus)
-expect "velkdirect fru mainboard " read write
+expect "velkdirect fru mainboard " decode read write
+expect "velkdirect sensors --type " current fan temperature voltage
+expect "velkdirect ch" check
 expect "velkdirect indicator fault_led " fast off on slow
 expect "velkdirect sensors --j" --json
 echo "completion: ok"
