@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -55,6 +56,17 @@ TEST(CliWithoutDaemon, LocalFailuresSayWhatHappened) {
     stop = true;
     garbage.join();
     ::close(fd);
+}
+
+// Another socket, named by --socket or by the environment that the library
+// reads; the default path is then not used.
+TEST_F(CliTest, AnotherSocketIsReachedByFlagOrEnvironment) {
+    ASSERT_EQ(std::rename("/tmp/velkdirect.sock", "/tmp/other.sock"), 0);
+    EXPECT_EQ(velkdirect({"--socket", "/tmp/other.sock", "platform"}).code, 0);
+    EXPECT_EQ(run_program("/bin/sh", {"-c", "VELKDIRECT_SOCKET=/tmp/other.sock " + std::string(VELKDIRECT_PATH) +
+                                                " platform"}).code, 0);
+    expect_run({"platform"}, 3, std::string(kNoDaemon) + ": there is no socket file");
+    ASSERT_EQ(std::rename("/tmp/other.sock", "/tmp/velkdirect.sock"), 0);
 }
 
 // Output that never reached its destination is no success (the README's own

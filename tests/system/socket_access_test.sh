@@ -23,7 +23,7 @@ as() { setpriv --reuid="$1" --regid="$1" --init-groups -- "${@:2}"; }
 
 sim_pid=
 trap '[[ -z $sim_pid ]] || kill $sim_pid 2>/dev/null || true' EXIT
-start() { # [as USER] OPTIONS...; then the socket's "mode owner:group" must be $want
+start() { # PROGRAM OPTIONS...; then the socket's "mode owner:group" must be $want
   rm -f /tmp/ready
   "$@" --ready-fd 3 3>/tmp/ready 2>/tmp/velkd-sim.log &
   sim_pid=$!
@@ -57,7 +57,7 @@ want="660 root:root" start "$sim"
 expect_denied vdt12in root:root 0660 "run as root"
 stop
 # A daemon run by a user the library does not trust: refused, and said so.
-want="660 vdt12out:$(id -gn vdt12out)" start as vdt12out "$sim"
+want="660 vdt12out:$(id -gn vdt12out)" start setpriv --reuid=vdt12out --regid=vdt12out --init-groups -- "$sim"
 for command in platform check; do
   status=0
   err=$("$cli" $command 2>&1) || status=$?
