@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 bool parse_unsigned(std::string_view text, uint64_t& value) {
@@ -114,4 +114,4 @@ uint8_t parse_mode(const std::string& text) {
     return static_cast<uint8_t>(value);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace velkdirect {
+namespace velk::cli {
 
 // A duration in milliseconds: a bare number of seconds ("5", "1.5"), or
 // numbers with units ms, s, m, h, one after another ("500ms", "1.5s",
@@ -20,4 +20,4 @@ std::vector<uint8_t> parse_hex_bytes(const std::string& text);
 // An indicator mode: 0 to 255, or off, on, slow (slow-blink), fast (fast-blink).
 uint8_t parse_mode(const std::string& text);
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -5,7 +5,7 @@
 
 #include "commands.h"
 
-namespace velkdirect {
+namespace velk::cli {
 
 void on_run(CLI::App* command, Context& ctx, std::function<void()> run) {
     command->callback([&ctx, run = std::move(run)] { ctx.action = run; });
@@ -13,6 +13,14 @@ void on_run(CLI::App* command, Context& ctx, std::function<void()> run) {
 
 void add_json_flag(CLI::App* command, Context& ctx) {
     command->add_flag("--json", ctx.json, "print one JSON document instead of text");
+}
+
+void add_table_flags(CLI::App* command, Context& ctx) {
+    command->add_flag_function(
+        "--csv", [&ctx](std::int64_t) { ctx.style.csv = true; },
+        "print comma-separated values (quoted where needed) instead of aligned columns");
+    command->add_flag_function(
+        "--no-header", [&ctx](std::int64_t) { ctx.style.header = false; }, "leave out the line of column titles");
 }
 
 namespace {
@@ -27,6 +35,11 @@ void print_text(const std::string& text) {
 
 int output_error() { return g_output_error; }
 
+void flush_output() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && g_output_error == 0) g_output_error = errno;
+}
+
 void print_json(const Json& document) { print_text(document.dump(2) + "\n"); }
 
 void print(const Context& ctx, const std::string& text, const Json& document) {
@@ -36,4 +49,4 @@ void print(const Context& ctx, const std::string& text, const Json& document) {
         print_text(text);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

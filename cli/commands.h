@@ -10,12 +10,16 @@
 #include <string>
 
 #include "json_format.h"
+#include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
 
 struct Context {
     std::function<void()> action; // the chosen command
     bool json = false;            // --json on a reading command
+    TableStyle style;             // --csv, --no-header on a listing
 };
 
 // A request that reached the daemon but did not do what was asked (the
@@ -29,6 +33,8 @@ public:
 void on_run(CLI::App* command, Context& ctx, std::function<void()> run);
 // The --json flag of a reading command.
 void add_json_flag(CLI::App* command, Context& ctx);
+// --csv and --no-header on a listing command.
+void add_table_flags(CLI::App* command, Context& ctx);
 // A CLI11 check from one of the parsers of arguments.h, so that a bad value
 // is a usage error found while parsing.
 template <typename Parse>
@@ -49,6 +55,8 @@ CLI::Validator checked_by(Parse parse, std::string description) {
 // the errno of the first write that failed (0 when none did).
 void print_text(const std::string& text);
 int output_error();
+// Flushes stdout, keeping the errno of a failed flush as print_text does.
+void flush_output();
 void print_json(const Json& document);
 // Text or JSON as the flag asks.
 void print(const Context& ctx, const std::string& text, const Json& document);
@@ -60,9 +68,10 @@ CLI::App* add_list_command(CLI::App& app, Context& ctx, std::string name, std::s
                            Format table) {
     auto* cmd = app.add_subcommand(std::move(name), std::move(description));
     add_json_flag(cmd, ctx);
+    add_table_flags(cmd, ctx);
     on_run(cmd, ctx, [&ctx, fetch, table] {
         auto objects = fetch();
-        print(ctx, table(objects), json_array(objects));
+        print(ctx, table(objects, ctx.style), json_array(objects));
     });
     return cmd;
 }
@@ -73,4 +82,4 @@ void add_fru_commands(CLI::App& app, Context& ctx);
 void add_inventory_commands(CLI::App& app, Context& ctx);
 void add_snapshot_command(CLI::App& app, Context& ctx);
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -1,16 +1,18 @@
 // frus, fru NAME read, fru NAME write, fru NAME decode.
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "arguments.h"
 #include "commands.h"
-#include "daemon_client.h"
+#include "call_failure.h"
+#include "calls.h"
 #include "fru_decode.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // CLI11 leaves the FRU's name out of the usage line of `fru NAME read`.
@@ -25,6 +27,9 @@ public:
 };
 
 std::vector<uint8_t> read_file(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw Failure(fmt::format("cannot read {}: it is a directory", path));
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure(fmt::format("cannot read {}", path));
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -63,7 +68,7 @@ void add_fru(CLI::App& app, Context& ctx) {
         if (read->length) {
             length = *read->length;
         } else {
-            Fru attr = fetch_fru(*name);
+            FruDesc attr = fetch_fru(*name);
             // Past the end there is nothing to read "to the end": the daemon
             // would answer no bytes, which would look like an empty area.
             if (read->offset > attr.size)
@@ -71,7 +76,17 @@ void add_fru(CLI::App& app, Context& ctx) {
                                           read->offset, attr.size));
             length = attr.size - read->offset;
         }
-        std::vector<uint8_t> data = read_fru(*name, read->offset, length);
+        std::vector<uint8_t> data;
+        try {
+            data = read_fru(*name, read->offset, length);
+        } catch (const CallError& e) {
+            if (e.status() != velk::protocol::kOutOfRange) throw;
+            // Say what the range is: the area's size.
+            throw Failure(fmt::format("FRU \"{}\": bytes {} to {} are out of range (status {}): its data area is "
+                                      "{} bytes",
+                                      *name, read->offset, uint64_t{read->offset} + length - 1, e.status(),
+                                      fetch_fru(*name).size));
+        }
         if (data.size() < length)
             throw Failure(fmt::format("FRU \"{}\": the daemon answered {} of {} bytes", *name, data.size(), length));
         Json doc = {{"name", *name}, {"offset", read->offset}, {"length", data.size()}};
@@ -129,7 +144,7 @@ void add_fru(CLI::App& app, Context& ctx) {
                        "area is shown as hex with the reason.");
     add_json_flag(decode_cmd, ctx);
     on_run(decode_cmd, ctx, [&ctx, name] {
-        Fru attr = fetch_fru(*name);
+        FruDesc attr = fetch_fru(*name);
         std::vector<uint8_t> data = read_fru(*name, 0, attr.size);
         FruImage image = decode_fru(data);
         print(ctx, fru_image_text(*name, image), to_json(image));
@@ -145,4 +160,4 @@ void add_fru_commands(CLI::App& app, Context& ctx) {
     add_fru(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

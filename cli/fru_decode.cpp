@@ -7,8 +7,9 @@
 #include <ctime>
 
 #include "fru_layout.h"
+#include "text_escape.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 namespace fru = velk::protocol::fru;
@@ -20,12 +21,10 @@ std::string hex(std::span<const uint8_t> bytes) { return fmt::format("{:02x}", f
 std::string latin1_text(std::span<const uint8_t> bytes) {
     std::string out;
     for (uint8_t b : bytes) {
-        if (b < 0x20 || b == 0x7F) {
-            out += fmt::format("\\x{:02x}", b);
+        if (is_control_byte(b) || (b >= 0x80 && b < 0xA0)) {
+            out += escaped_byte(b);
         } else if (b < 0x80) {
             out += static_cast<char>(b);
-        } else if (b < 0xA0) {
-            out += fmt::format("\\x{:02x}", b);
         } else {
             out += static_cast<char>(0xC0 | b >> 6);
             out += static_cast<char>(0x80 | (b & 0x3F));
@@ -362,4 +361,4 @@ Json to_json(const FruImage& image) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

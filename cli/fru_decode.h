@@ -14,7 +14,9 @@
 
 #include "json_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
 
 struct FruField {
     std::string name;     // "Board Serial"
@@ -61,4 +63,4 @@ Json to_json(const FruImage& image);
 std::string language_name(uint8_t code);       // "en", "de", ...; 0 is English
 std::string chassis_type_name(uint8_t type);   // "Rack Mount Chassis"
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -3,11 +3,11 @@
 
 #include "arguments.h"
 #include "commands.h"
-#include "daemon_client.h"
-#include "library.h"
+#include "calls.h"
+#include "call_failure.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 void add_indicator(CLI::App& app, Context& ctx) {
@@ -59,4 +59,4 @@ void add_indicator_commands(CLI::App& app, Context& ctx) {
     add_indicator(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -2,10 +2,10 @@
 #include <fmt/format.h>
 
 #include "commands.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 void add_tree(CLI::App& app, Context& ctx) {
@@ -30,13 +30,14 @@ void add_associations(CLI::App& app, Context& ctx) {
     key0->needs(key1);
     key1->needs(key0);
     add_json_flag(cmd, ctx);
+    add_table_flags(cmd, ctx);
     on_run(cmd, ctx, [&ctx, args] {
-        std::vector<Association> found;
+        std::vector<AssociationDesc> found;
         if (args->key0)
             found.push_back(fetch_association(static_cast<uint8_t>(*args->key0), static_cast<uint8_t>(*args->key1)));
         else
             found = fetch_associations();
-        print(ctx, association_table(found), args->key0 ? to_json(found.front()) : json_array(found));
+        print(ctx, association_table(found, ctx.style), args->key0 ? to_json(found.front()) : json_array(found));
     });
 }
 
@@ -58,4 +59,4 @@ void add_inventory_commands(CLI::App& app, Context& ctx) {
     add_associations(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <string>
 
+#include "codes.h"
 #include "sensor_state.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 // A float as the double with the same shortest decimal text, so that 2.97f
@@ -24,9 +25,13 @@ Json thresholds_json(const Thresholds& thresholds) {
 
 Json key_json(const EntityKey& key) { return Json::array({key.key0, key.key1}); }
 
+// A name beside its raw value, or null where nothing defines one.
+Json name_json(std::optional<std::string_view> name) { return name ? Json(std::string(*name)) : Json(nullptr); }
+
 void add_info(Json& out, const ObjectInfo& info) {
     out["path"] = info.path;
     out["kind"] = info.kind;
+    out["kind_name"] = name_json(kind_name(info.kind));
     out["desc"] = info.desc;
     out["properties"] = to_json(info.properties);
 }
@@ -41,7 +46,7 @@ Json to_json(const Properties& properties) {
 }
 
 Json to_json(const SensorRow& row) {
-    const Sensor& s = row.sensor;
+    const SensorDesc& s = row.sensor;
     const SensorReading& r = row.reading;
     const std::string& error = row.error;
     Json out = {{"id", s.id}, {"number", s.number}};
@@ -53,12 +58,12 @@ Json to_json(const SensorRow& row) {
         return out;
     }
     out["type"] = r.type;
+    out["type_name"] = name_json(sensor_type_name(r.type));
     out["reading"] = r.reading;
     out["value"] = number(r.value);
     if (auto unit = find_property(s.properties, "unit")) out["unit"] = *unit;
     Json crossed = Json::array();
-    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        if (r.threshold_state & (1u << i)) crossed.push_back(kThresholdNames[i]);
+    for (std::string_view name : crossed_thresholds(r.threshold_state)) crossed.push_back(std::string(name));
     out["crossed"] = crossed;
     out["state"] = state_word(worst_state(r.threshold_state));
     out["thresholds"] = thresholds_json(r.thresholds);
@@ -70,7 +75,7 @@ Json to_json(const SensorRow& row) {
     return out;
 }
 
-Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized) {
+Json sensor_details_json(const SensorDesc& sensor, const SensorReading& reading, const Thresholds& normalized) {
     Json out = to_json(SensorRow{sensor, reading, {}});
     out["normalized_thresholds"] = thresholds_json(normalized);
     return out;
@@ -87,7 +92,7 @@ Json to_json(const IndicatorRow& row) {
     return out;
 }
 
-Json to_json(const Fru& fru) {
+Json to_json(const FruDesc& fru) {
     Json out = {{"name", fru.name}};
     add_info(out, fru);
     out["size"] = fru.size;
@@ -95,16 +100,19 @@ Json to_json(const Fru& fru) {
     return out;
 }
 
-Json to_json(const Component& component) {
+Json to_json(const ComponentDesc& component) {
     Json out = Json::object();
     add_info(out, component);
     return out;
 }
 
-Json to_json(const Association& a) {
+Json to_json(const AssociationDesc& a) {
     Json members = Json::array();
     for (const EntityKey& m : a.members) members.push_back(key_json(m));
-    return {{"entity", key_json(a.entity)}, {"word", a.word}, {"members", members}};
+    return {{"entity", key_json(a.entity)},
+            {"entity_name", name_json(entity_name(a.entity.key0))},
+            {"word", a.word},
+            {"members", members}};
 }
 
 Json to_json(const PlatformNames& names) {
@@ -120,4 +128,4 @@ Json to_json(const TreeNode& node) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

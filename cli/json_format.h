@@ -4,19 +4,21 @@
 
 #include <nlohmann/json.hpp>
 
-#include "model.h"
+#include "objects.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
 
 using Json = nlohmann::ordered_json;
 
 Json to_json(const Properties& properties); // an object; a repeated name keeps its first value
 Json to_json(const SensorRow& row);
-Json sensor_details_json(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized);
+Json sensor_details_json(const SensorDesc& sensor, const SensorReading& reading, const Thresholds& normalized);
 Json to_json(const IndicatorRow& row);
-Json to_json(const Fru& fru);
-Json to_json(const Component& component);
-Json to_json(const Association& association);
+Json to_json(const FruDesc& fru);
+Json to_json(const ComponentDesc& component);
+Json to_json(const AssociationDesc& association);
 Json to_json(const PlatformNames& names);
 Json to_json(const TreeNode& node); // nested through "children"
 
@@ -28,4 +30,4 @@ Json json_array(const std::vector<T>& items) {
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

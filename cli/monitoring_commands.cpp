@@ -11,38 +11,57 @@
 #include <cstring>
 #include <filesystem>
 
-#include "daemon_client.h"
+#include "call_failure.h"
+#include "calls.h"
 #include "exit_codes.h"
 #include "exposition.h"
 #include "platform_reading.h"
 #include "text_format.h"
-#include "protocol_tables.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
+
+// Writes all of `text` to `fd`.
+bool write_all(int fd, const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 // Writes `text` to `path` so that a reader sees the old file or the whole
 // new one: a temporary file in the same directory (a name the textfile
 // collector ignores, as it reads only *.prom), synced, then renamed over.
-void write_atomically(const std::string& path, const std::string& text) {
+// Only a regular file or a new path is replaced so; anything else there (a
+// device such as /dev/null or /dev/stdout, a FIFO, a symbolic link) is
+// written in place, through the link, and never replaced by a file.
+void write_output(const std::string& path, const std::string& text) {
+    struct stat st{};
+    bool replace = lstat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+    if (!replace) {
+        int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) throw Failure(fmt::format("cannot write {}: {}", path, std::strerror(errno)));
+        bool ok = write_all(fd, text);
+        int saved = errno;
+        if (close(fd) != 0 && ok) {
+            ok = false;
+            saved = errno;
+        }
+        if (!ok) throw Failure(fmt::format("cannot write {}: {}", path, std::strerror(saved)));
+        return;
+    }
     std::filesystem::path target(path);
     std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
     std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
     int fd = mkstemp(temp.data());
     if (fd < 0) throw Failure(fmt::format("cannot create a file in {}: {}", dir.string(), std::strerror(errno)));
-    const char* data = text.data();
-    std::size_t left = text.size();
-    bool ok = fchmod(fd, 0644) == 0;
-    while (ok && left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) {
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && fsync(fd) == 0;
+    bool ok = fchmod(fd, 0644) == 0 && write_all(fd, text) && fsync(fd) == 0;
     int saved = errno;
     ok = close(fd) == 0 && ok;
     if (ok && rename(temp.c_str(), path.c_str()) == 0) return;
@@ -53,20 +72,21 @@ void write_atomically(const std::string& path, const std::string& text) {
 
 void add_metrics(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("metrics", "every reading once in the Prometheus text format");
-    cmd->footer("For node_exporter's textfile collector: -o DIR/velkdirect.prom is replaced atomically. "
+    cmd->footer("For node_exporter's textfile collector: -o DIR/velkdirect.prom is replaced atomically (a "
+                "regular file only: a device, FIFO or symbolic link is written in place, never replaced). "
                 "Without a daemon the output still says velkdirect_up 0, and the exit status is 3.");
     auto output = std::make_shared<std::string>();
-    cmd->add_option("-o,--output", *output, "write to FILE (write, then rename) instead of stdout");
+    cmd->add_option("-o,--output", *output, "write to FILE instead of stdout");
     on_run(cmd, ctx, [output] {
         metrics::PlatformReading reading = metrics::read_platform();
         std::string text = metrics::exposition(reading);
         if (output->empty())
             print_text(text);
         else
-            write_atomically(*output, text);
+            write_output(*output, text);
         if (!reading.up)
             throw ExitStatus{velk::protocol::exit_code::no_daemon,
-                             fmt::format("cannot reach the management daemon at {}", velk::protocol::kSocketPath)};
+                             diagnose_local_failure("", {})};
     });
 }
 
@@ -156,6 +176,11 @@ void add_check(CLI::App& app, Context& ctx) {
         std::vector<SensorRow> rows;
         try {
             rows = fetch_sensor_rows();
+        } catch (const CallError& e) {
+            // A local failure is told apart as everywhere (permission, an untrusted daemon...).
+            std::string why = e.status() == -1 ? diagnose_local_failure(e.subject(), {}) : e.what();
+            print_text(fmt::format("VELKDIRECT UNKNOWN - {}\n", why));
+            throw ExitStatus{kPluginUnknown, {}};
         } catch (const std::exception& e) {
             print_text(fmt::format("VELKDIRECT UNKNOWN - {}\n", e.what()));
             throw ExitStatus{kPluginUnknown, {}};
@@ -192,4 +217,4 @@ void add_monitoring_commands(CLI::App& app, Context& ctx) {
     add_check(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

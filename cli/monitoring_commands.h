@@ -10,10 +10,14 @@
 #include <vector>
 
 #include "commands.h"
-#include "model.h"
+#include "objects.h"
+#include "platform_reading.h"
 #include "sensor_state.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
+namespace metrics = ::velkdirect::metrics;
 
 // Ends the tool with this exit status once the command's output is out,
 // for commands whose status carries a result (check, sensors --fail-on).
@@ -42,4 +46,4 @@ void add_monitoring_commands(CLI::App& app, Context& ctx);
 void add_fail_on_option(CLI::App* command, std::optional<SensorState>& fail_on);
 void enforce_fail_on(const std::vector<SensorRow>& rows, const std::optional<SensorState>& fail_on);
 
-} // namespace velkdirect
+} // namespace velk::cli

@@ -1,37 +1,75 @@
 // sensors, sensor, convert, poll, reset-sensors, watch.
 #include <fmt/chrono.h>
 #include <fmt/format.h>
+#include <fnmatch.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <array>
 #include <atomic>
+#include <cfloat>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <thread>
 
 #include "commands.h"
+#include "calls.h"
 #include "sensor_bits.h"
-#include "daemon_client.h"
-#include "library.h"
+#include "codes.h"
+#include "call_failure.h"
 #include "monitoring_commands.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 const CLI::Validator kSensorName = checked_by(SensorRef::parse, "NAME|\"#N\"");
 constexpr const char* kSensorHelp = "string id, or \"#N\" (quoted in a shell) for logical number N";
 
-std::string unit_of(const Sensor& sensor) { return find_property(sensor.properties, "unit").value_or(""); }
+std::string unit_of(const SensorDesc& sensor) { return find_property(sensor.properties, "unit").value_or(""); }
 
 std::string with_unit(const std::string& number, const std::string& unit) {
     return unit.empty() ? number : number + " " + unit;
 }
 
 Json number_json(float value) { return std::stod(format_number(value)); }
+
+// A threshold typed on the command line: a finite number that a float holds
+// (1e40 would become infinity).
+float parse_threshold(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size())
+        throw std::invalid_argument(fmt::format("\"{}\" is not a number", text));
+    if (!std::isfinite(value) || std::fabs(value) > FLT_MAX || errno == ERANGE)
+        throw std::invalid_argument(fmt::format("{} is not a finite number a sensor can hold (at most {:g} either way)",
+                                                text, FLT_MAX));
+    return static_cast<float>(value);
+}
+
+// A raw reading typed on the command line: 0 to 255.
+unsigned parse_raw(const std::string& text) {
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error == std::errc::invalid_argument || end != text.data() + text.size())
+        throw std::invalid_argument(fmt::format("\"{}\" is not a number (a raw reading is 0 to 255)", text));
+    if (error != std::errc() || value > 255)
+        throw std::invalid_argument(fmt::format("{} is out of range: a raw reading is 0 to 255", text));
+    return value;
+}
+
+Json crossed_json(uint8_t state) {
+    Json out = Json::array();
+    for (std::string_view name : crossed_thresholds(state)) out.push_back(std::string(name));
+    return out;
+}
 
 // sensor NAME set-thresholds: any of the six by name, in the sensor's unit;
 // the others keep their values. The daemon stores raw values, so each is
@@ -44,24 +82,34 @@ void add_set_thresholds(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std:
     const std::array<const char*, 6> help = {"lower non-recoverable", "lower critical", "lower non-critical",
                                              "upper non-critical",    "upper critical", "upper non-recoverable"};
     for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        cmd->add_option(fmt::format("--{}", kThresholdNames[i]), (*values)[i], help[i]);
+        cmd->add_option(fmt::format("--{}", kThresholdNames[i]), (*values)[i], help[i])
+            ->check(checked_by(parse_threshold, "VALUE"));
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, name, values] {
         if (std::none_of(values->begin(), values->end(), [](const auto& v) { return v.has_value(); }))
             throw CLI::RequiredError(fmt::format("at least one of --{}", fmt::join(kThresholdNames, ", --")));
-        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(*name));
         std::array<uint8_t, 6> raw{};
         uint16_t ctrl = 0;
+        Thresholds after = fetch_reading(sensor).thresholds;
         for (std::size_t i = 0; i < values->size(); ++i) {
             if (!(*values)[i]) continue;
-            Conversion c = convert_to_raw(sensor, *(*values)[i]);
+            RawEquivalent c = convert_to_raw(sensor, *(*values)[i]);
             if (c.clamped)
                 throw Failure(fmt::format("sensor \"{}\": {} {} is outside what the sensor can read ({} to {})",
                                           sensor.id, kThresholdNames[i], with_unit(format_number(*(*values)[i]),
                                           unit_of(sensor)), format_number(c.low), format_number(c.high)));
             raw[i] = c.raw;
+            after[i] = c.back;
             ctrl = static_cast<uint16_t>(ctrl | velk::protocol::threshold_ctrl::threshold(static_cast<int>(i)));
         }
+        // The daemon refuses thresholds that decrease from one to the next; say which.
+        for (std::size_t i = 1; i < after.size(); ++i)
+            if (after[i - 1] > after[i])
+                throw Failure(fmt::format("sensor \"{}\": {} ({}) would be below {} ({}): thresholds must not "
+                                          "decrease (lnr <= lcr <= lnc <= unc <= ucr <= unr)",
+                                          sensor.id, kThresholdNames[i], format_number(after[i]),
+                                          kThresholdNames[i - 1], format_number(after[i - 1])));
         set_thresholds(sensor, ctrl, raw);
         SensorReading now = fetch_reading(sensor);
         std::string text = fmt::format("{}: thresholds", sensor.id);
@@ -82,21 +130,22 @@ void add_set_reading(CLI::App* sensor_cmd, Context& ctx, std::shared_ptr<std::st
     auto* cmd = sensor_cmd->add_subcommand(
         "set-reading", "override the sensor's reading with a raw value until `velkdirect reset-sensors`");
     auto raw = std::make_shared<unsigned>(0);
-    cmd->add_option("raw", *raw, "the raw reading, 0 to 255")->required()->check(CLI::Range(0, 255));
+    cmd->add_option("raw", *raw, "the raw reading, 0 to 255")->required()->check(checked_by(parse_raw, "RAW"));
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, name, raw] {
-        Sensor sensor = fetch_sensor(SensorRef::parse(*name));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(*name));
         set_reading(sensor, static_cast<uint16_t>(*raw));
         SensorReading now = fetch_reading(sensor);
         print(ctx,
               fmt::format("{}: reading overridden: raw {} = {}, state {} (until velkdirect reset-sensors)\n",
                           sensor.id, now.reading, with_unit(format_number(now.value), unit_of(sensor)),
-                          threshold_state_text(now.threshold_state)),
+                          state_text(now.threshold_state)),
               Json{{"sensor", sensor.id},
                    {"reading", now.reading},
                    {"value", number_json(now.value)},
                    {"unit", unit_of(sensor)},
-                   {"state", threshold_state_text(now.threshold_state)},
+                   {"state", state_word(worst_state(now.threshold_state))},
+                   {"crossed", crossed_json(now.threshold_state)},
                    {"overridden", now.overridden()}});
     });
 }
@@ -114,7 +163,7 @@ void add_sensor(CLI::App& app, Context& ctx) {
         if (!cmd->get_subcommands().empty()) return;
         ctx.action = [&ctx, name] {
         SensorRef ref = SensorRef::parse(*name);
-        Sensor sensor = fetch_sensor(ref);
+        SensorDesc sensor = fetch_sensor(ref);
         if (std::holds_alternative<uint32_t>(ref.name)) {
             // By number the daemon also names the sensor; the two must agree.
             std::string id = fetch_string_id(sensor.number);
@@ -145,7 +194,7 @@ void add_convert(CLI::App& app, Context& ctx) {
     add_json_flag(cmd, ctx);
     on_run(cmd, ctx, [&ctx, args] {
         if (!args->raw && !args->normal) throw CLI::RequiredError("--raw or --normal");
-        Sensor sensor = fetch_sensor(SensorRef::parse(args->sensor));
+        SensorDesc sensor = fetch_sensor(SensorRef::parse(args->sensor));
         std::string unit = unit_of(sensor);
         Json doc = {{"sensor", sensor.id}, {"unit", unit}};
         std::string text;
@@ -155,7 +204,7 @@ void add_convert(CLI::App& app, Context& ctx) {
             doc["normal"] = number_json(value);
             text = fmt::format("raw {} = {}\n", *args->raw, with_unit(format_number(value), unit));
         } else {
-            Conversion c = convert_to_raw(sensor, *args->normal);
+            RawEquivalent c = convert_to_raw(sensor, *args->normal);
             doc["normal"] = number_json(*args->normal);
             doc["raw"] = c.raw;
             doc["clamped"] = c.clamped;
@@ -180,7 +229,7 @@ void add_poll(CLI::App& app, Context& ctx) {
     enable->add_option("sensor", *sensor, kSensorHelp)->required()->check(kSensorName);
     add_json_flag(enable, ctx);
     on_run(enable, ctx, [&ctx, sensor] {
-        Sensor s = fetch_sensor(SensorRef::parse(*sensor));
+        SensorDesc s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = enable_polling(s);
         // The generation on a line of its own: `poll disable --generation` takes it.
         print(ctx, fmt::format("{}: polled every {} ms\ngeneration {}\n", s.id, answer.interval_ms, answer.generation),
@@ -194,7 +243,7 @@ void add_poll(CLI::App& app, Context& ctx) {
                         "only if polling is still in the generation that enabling printed (default: any)");
     add_json_flag(disable, ctx);
     on_run(disable, ctx, [&ctx, sensor, generation] {
-        Sensor s = fetch_sensor(SensorRef::parse(*sensor));
+        SensorDesc s = fetch_sensor(SensorRef::parse(*sensor));
         PollAnswer answer = disable_polling(s, *generation);
         print(ctx, fmt::format("{}: polling stopped (it was every {} ms)\n", s.id, answer.interval_ms),
               Json{{"sensor", s.id}, {"interval_ms", answer.interval_ms}, {"polling", false}});
@@ -261,9 +310,15 @@ void add_watch(CLI::App& app, Context& ctx) {
             std::vector<SensorRow> rows;
             try {
                 rows = fetch_sensor_rows();
-            } catch (const CallError&) {
+            } catch (const CallError& e) {
                 if (g_stop_watch) break; // the interrupt cut a call short
-                throw;
+                if (e.status() != -1) throw;
+                // The daemon is away (restarting, say): say so and try again.
+                fmt::print(stderr, "velkdirect: {}; trying again in {} s\n",
+                           diagnose_local_failure(e.subject(), {}), args->interval);
+                if (args->count != 0 && n >= args->count) throw;
+                wait_interval(interval);
+                continue;
             }
             if (ctx.json) {
                 print_text(Json{{"time", std::time(nullptr)}, {"sensors", json_array(rows)}}.dump() + "\n");
@@ -274,7 +329,8 @@ void add_watch(CLI::App& app, Context& ctx) {
                 print_text(terminal ? "\x1b[H\x1b[2J" + heading + "\n\n" + sensor_table(rows)
                                     : (n > 1 ? "\n" : "") + heading + "\n" + sensor_table(rows));
             }
-            std::fflush(stdout);
+            flush_output();
+            if (output_error() == EPIPE) break; // the reader is gone
             if (args->count != 0 && n >= args->count) break;
             wait_interval(interval);
         }
@@ -284,13 +340,49 @@ void add_watch(CLI::App& app, Context& ctx) {
 // The sensor table. A reading the daemon refused is shown in its row, and
 // then the command fails after printing the rest.
 void add_sensors(CLI::App& app, Context& ctx) {
-    auto* cmd = app.add_subcommand("sensors", "every sensor: reading, value, thresholds and polling");
+    auto* cmd = app.add_subcommand("sensors", "every sensor (or those that PATTERN, --type and --state "
+                                              "choose): reading, value, state and thresholds");
+    struct Filter {
+        std::vector<std::string> patterns;
+        std::optional<uint8_t> type;
+        std::optional<SensorState> state;
+    };
+    auto filter = std::make_shared<Filter>();
+    cmd->add_option("pattern", filter->patterns,
+                    "only sensors whose id or path matches one of these shell patterns (quote them: 'cpu*')");
+    cmd->add_option_function<std::string>(
+           "-t,--type", [filter](const std::string& type) { filter->type = parse_sensor_type(type); },
+           "only sensors of this type: temperature, voltage, current, fan... or a number")
+        ->check(checked_by(
+            [](const std::string& text) {
+                if (!parse_sensor_type(text))
+                    throw std::invalid_argument(fmt::format("\"{}\" is not a sensor type", text));
+            },
+            "TYPE"));
+    cmd->add_option_function<std::string>(
+           "--state", [filter](const std::string& word) { filter->state = parse_state(word); },
+           "only sensors in this state: ok, non-critical, critical or non-recoverable")
+        ->check(CLI::IsMember(std::vector<std::string>(kStateWords.begin(), kStateWords.end())));
     add_json_flag(cmd, ctx);
+    add_table_flags(cmd, ctx);
     auto fail_on = std::make_shared<std::optional<SensorState>>();
     add_fail_on_option(cmd, *fail_on);
-    on_run(cmd, ctx, [&ctx, fail_on] {
+    on_run(cmd, ctx, [&ctx, fail_on, filter] {
         std::vector<SensorRow> rows = fetch_sensor_rows();
-        print(ctx, sensor_table(rows), json_array(rows));
+        std::erase_if(rows, [&](const SensorRow& row) {
+            const SensorDesc& s = row.sensor;
+            auto matches = [&](const std::string& p) {
+                return fnmatch(p.c_str(), s.id.c_str(), 0) == 0 || fnmatch(p.c_str(), s.path.c_str(), 0) == 0;
+            };
+            if (!filter->patterns.empty() && std::none_of(filter->patterns.begin(), filter->patterns.end(), matches))
+                return true;
+            uint8_t type = row.error.empty() ? row.reading.type : s.type;
+            if (filter->type && type != *filter->type) return true;
+            if (filter->state && (!row.error.empty() || worst_state(row.reading.threshold_state) != *filter->state))
+                return true;
+            return false;
+        });
+        print(ctx, sensor_table(rows, ctx.style), json_array(rows));
         enforce_fail_on(rows, *fail_on);
         auto failed = std::count_if(rows.begin(), rows.end(), [](const SensorRow& row) { return !row.error.empty(); });
         if (failed != 0) throw Failure(fmt::format("{} of {} sensor readings could not be read", failed, rows.size()));
@@ -308,4 +400,4 @@ void add_sensor_commands(CLI::App& app, Context& ctx) {
     add_watch(app, ctx);
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

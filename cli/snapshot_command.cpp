@@ -6,10 +6,10 @@
 #include <fstream>
 
 #include "commands.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "snapshot.h"
 
-namespace velkdirect {
+namespace velk::cli {
 
 void add_snapshot_command(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("snapshot", "write the platform the daemon serves as a velkd-sim description file");
@@ -36,4 +36,4 @@ void add_snapshot_command(CLI::App& app, Context& ctx) {
     });
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

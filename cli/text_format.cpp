@@ -7,7 +7,11 @@
 #include <cctype>
 #include <cmath>
 
-namespace velkdirect {
+#include "codes.h"
+#include "sensor_state.h"
+#include "text_escape.h"
+
+namespace velk::cli {
 namespace {
 
 // Columns on a terminal: UTF-8 continuation bytes take none.
@@ -30,7 +34,8 @@ public:
         std::size_t width = 0;
         for (const auto& line : lines_) width = std::max(width, line.first.size());
         std::string out;
-        for (const auto& [key, value] : lines_) out += fmt::format("{:<{}}  {}\n", key, width, value);
+        for (const auto& [key, value] : lines_)
+            out += fmt::format("{:<{}}  {}\n", terminal_safe(key), width, terminal_safe(value));
         return out;
     }
 
@@ -59,9 +64,36 @@ std::string polling_text(const SensorReading& r) {
     return r.polled() ? fmt::format("{} ms", r.poll_interval_ms) : "off";
 }
 
-std::string key_text(const EntityKey& key) { return fmt::format("{:#04x}.{}", key.key0, key.key1); }
+std::string key_text(const EntityKey& key) { return entity_text(key.key0, key.key1); }
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string csv_field(const std::string& cell) {
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
+    std::string out = "\"";
+    for (char c : cell) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
 
 std::string yes_no(bool value) { return value ? "yes" : "no"; }
+
+// "temperature", or "0x2a" where no name is defined.
+std::string type_word(uint8_t type) {
+    auto name = sensor_type_name(type);
+    return name ? std::string(*name) : fmt::format("{:#04x}", type);
+}
+
+// "sensor", or "kind 9" where no name is defined.
+std::string kind_text(uint32_t kind) {
+    auto name = kind_name(kind);
+    return name ? std::string(*name) : fmt::format("kind {}", kind);
+}
+
+// The entity the desc bytes start with, and the bytes: "processor 1 (03 01 01 01)".
+std::string desc_text(const Desc& desc) {
+    std::string bytes = format_desc(desc);
+    if (desc[0] == 0 || !entity_name(desc[0])) return bytes == "-" ? bytes : "desc " + bytes;
+    return fmt::format("{} (desc {})", entity_text(desc[0], desc[1]), bytes);
+}
 
 // The part of a node's path below its parent's; the whole path when the node
 // does not sit under its parent's path (nodes the walk could not place).
@@ -91,12 +123,27 @@ void collect_lines(const TreeNode& parent, const std::string& prefix, std::vecto
 
 } // namespace
 
-std::string Table::render() const {
+std::string Table::render(const TableStyle& style) const {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& row : rows_) {
+        std::vector<std::string> safe;
+        for (std::size_t i = 0; i < columns_.size(); ++i) safe.push_back(i < row.size() ? terminal_safe(row[i]) : "");
+        rows.push_back(std::move(safe));
+    }
+    if (style.csv) {
+        std::string out;
+        auto line = [&](auto cell) {
+            for (std::size_t i = 0; i < columns_.size(); ++i) out += (i ? "," : "") + csv_field(cell(i));
+            out += "\n";
+        };
+        if (style.header) line([&](std::size_t i) { return columns_[i].title; });
+        for (const auto& row : rows) line([&](std::size_t i) { return row[i]; });
+        return out;
+    }
     std::vector<std::size_t> widths;
-    for (const Column& c : columns_) widths.push_back(display_width(c.title));
-    for (const auto& row : rows_)
-        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i)
-            widths[i] = std::max(widths[i], display_width(row[i]));
+    for (const Column& c : columns_) widths.push_back(style.header ? display_width(c.title) : 0);
+    for (const auto& row : rows)
+        for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = std::max(widths[i], display_width(row[i]));
     auto line = [&](auto cell) {
         std::string out;
         for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -108,8 +155,8 @@ std::string Table::render() const {
         out.erase(out.find_last_not_of(' ') + 1); // an empty last cell leaves no trailing blanks
         return out + "\n";
     };
-    std::string out = line([&](std::size_t i) { return columns_[i].title; });
-    for (const auto& row : rows_) out += line([&](std::size_t i) { return i < row.size() ? row[i] : std::string(); });
+    std::string out = style.header ? line([&](std::size_t i) { return columns_[i].title; }) : std::string();
+    for (const auto& row : rows) out += line([&](std::size_t i) { return row[i]; });
     return out;
 }
 
@@ -138,11 +185,14 @@ std::string format_duration_ms(uint32_t ms) {
     return fmt::format("{} ms", ms);
 }
 
-std::string threshold_state_text(uint8_t state) {
-    std::vector<std::string> crossed;
-    for (std::size_t i = 0; i < kThresholdNames.size(); ++i)
-        if (state & (1u << i)) crossed.emplace_back(kThresholdNames[i]);
-    return crossed.empty() ? "ok" : fmt::format("{}", fmt::join(crossed, ","));
+std::string crossed_text(uint8_t state) {
+    std::vector<std::string_view> crossed = crossed_thresholds(state);
+    return crossed.empty() ? "-" : fmt::format("{}", fmt::join(crossed, ","));
+}
+
+std::string state_text(uint8_t state) {
+    std::string word(state_word(worst_state(state)));
+    return state == 0 ? word : fmt::format("{} ({} crossed)", word, crossed_text(state));
 }
 
 std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset) {
@@ -164,10 +214,10 @@ std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset) {
     return out;
 }
 
-std::string sensor_table(const std::vector<SensorRow>& rows) {
+std::string sensor_table(const std::vector<SensorRow>& rows, const TableStyle& style) {
     using A = Table::Align;
-    std::vector<Table::Column> columns = {{"ID"}, {"PATH"}, {"RAW", A::right}, {"VALUE", A::right}, {"UNIT"},
-                                          {"STATE"}};
+    std::vector<Table::Column> columns = {{"ID"}, {"PATH"}, {"TYPE"}, {"RAW", A::right}, {"VALUE", A::right},
+                                          {"UNIT"}, {"STATE"}, {"CROSSED"}};
     for (std::string threshold : kThresholdNames) {
         std::transform(threshold.begin(), threshold.end(), threshold.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         columns.push_back({threshold, A::right});
@@ -178,31 +228,37 @@ std::string sensor_table(const std::vector<SensorRow>& rows) {
     for (const auto& [sensor, r, error, status] : rows) {
         std::string unit = find_property(sensor.properties, "unit").value_or("");
         if (!error.empty()) {
-            std::vector<std::string> row = {sensor.id, sensor.path, "-", "-", unit, "error: " + error};
+            std::vector<std::string> row = {sensor.id, sensor.path, "-", "-", "-", unit, "error: " + error};
             row.resize(table_width, "");
             table.add(std::move(row));
             continue;
         }
-        std::vector<std::string> row = {sensor.id, sensor.path, std::to_string(r.reading), format_number(r.value),
-                                        unit, threshold_state_text(r.threshold_state)};
+        std::vector<std::string> row = {sensor.id,
+                                        sensor.path,
+                                        type_word(r.type),
+                                        std::to_string(r.reading),
+                                        format_number(r.value),
+                                        unit,
+                                        std::string(state_word(worst_state(r.threshold_state))),
+                                        crossed_text(r.threshold_state)};
         for (float t : r.thresholds) row.push_back(threshold_text(t));
         row.push_back(polling_text(r));
         table.add(std::move(row));
     }
-    return table.render();
+    return table.render(style);
 }
 
-std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresholds& normalized) {
+std::string sensor_details(const SensorDesc& s, const SensorReading& r, const Thresholds& normalized) {
     Details d;
     d.add("sensor", fmt::format("{} (#{})", s.id, s.number));
     d.add("path", s.path);
     if (!s.note.empty()) d.add("note", s.note);
-    d.add("kind", std::to_string(s.kind));
-    d.add("desc", format_desc(s.desc));
-    d.add("type", fmt::format("{:#04x}", r.type));
+    d.add("kind", kind_text(s.kind));
+    d.add("desc", desc_text(s.desc));
+    d.add("type", sensor_type_text(r.type));
     for (const auto& [name, value] : s.properties) d.add(name, value);
     d.add("reading", fmt::format("{} (raw {})", with_unit(r.value, s.properties), r.reading));
-    d.add("state", threshold_state_text(r.threshold_state));
+    d.add("state", state_text(r.threshold_state));
     d.add("thresholds", threshold_list(r.thresholds));
     Thresholds shown = normalized; // with the same "na"
     for (std::size_t i = 0; i < shown.size(); ++i)
@@ -225,7 +281,7 @@ std::string sensor_details(const Sensor& s, const SensorReading& r, const Thresh
     return d.render();
 }
 
-std::string indicator_table(const std::vector<IndicatorRow>& rows) {
+std::string indicator_table(const std::vector<IndicatorRow>& rows, const TableStyle& style) {
     Table table({{"NAME"}, {"PATH"}, {"MODE"}, {"ACCEPTS"}, {"PROPERTIES"}});
     for (const auto& [ind, mode] : rows)
         table.add({ind.name, ind.path,
@@ -234,31 +290,31 @@ std::string indicator_table(const std::vector<IndicatorRow>& rows) {
                                            mode_name(ind.timed->lasting_mode))
                              : fmt::format("{} ({})", mode, mode_name(mode)),
                    fmt::format("{}", fmt::join(ind.modes, ",")), format_properties(ind.properties)});
-    return table.render();
+    return table.render(style);
 }
 
-std::string fru_table(const std::vector<Fru>& frus) {
+std::string fru_table(const std::vector<FruDesc>& frus, const TableStyle& style) {
     Table table({{"NAME"}, {"PATH"}, {"SIZE", Table::Align::right}, {"WRITABLE"}, {"PROPERTIES"}});
-    for (const Fru& f : frus)
+    for (const FruDesc& f : frus)
         table.add({f.name, f.path, std::to_string(f.size), yes_no(f.writable), format_properties(f.properties)});
-    return table.render();
+    return table.render(style);
 }
 
-std::string component_table(const std::vector<Component>& components) {
-    Table table({{"PATH"}, {"KIND", Table::Align::right}, {"DESC"}, {"PROPERTIES"}});
-    for (const Component& c : components)
-        table.add({c.path, std::to_string(c.kind), format_desc(c.desc), format_properties(c.properties)});
-    return table.render();
+std::string component_table(const std::vector<ComponentDesc>& components, const TableStyle& style) {
+    Table table({{"PATH"}, {"KIND"}, {"DESC"}, {"PROPERTIES"}});
+    for (const ComponentDesc& c : components)
+        table.add({c.path, kind_text(c.kind), desc_text(c.desc), format_properties(c.properties)});
+    return table.render(style);
 }
 
-std::string association_table(const std::vector<Association>& associations) {
+std::string association_table(const std::vector<AssociationDesc>& associations, const TableStyle& style) {
     Table table({{"ENTITY"}, {"WORD", Table::Align::right}, {"MEMBERS"}});
-    for (const Association& a : associations) {
+    for (const AssociationDesc& a : associations) {
         std::vector<std::string> members;
         for (const EntityKey& m : a.members) members.push_back(key_text(m));
         table.add({key_text(a.entity), std::to_string(a.word), fmt::format("{}", fmt::join(members, " "))});
     }
-    return table.render();
+    return table.render(style);
 }
 
 std::string platform_text(const PlatformNames& names) {
@@ -277,12 +333,12 @@ std::string tree_text(const TreeNode& root, bool with_properties) {
     std::string out = "/\n";
     for (const TreeLine& l : lines) {
         std::string head = pad(l.prefix + l.label, width, Table::Align::left);
-        out += fmt::format("{}  kind {:<3} desc {}\n", head, l.node->kind, format_desc(l.node->desc));
+        out += fmt::format("{}  {:<12}  {}\n", terminal_safe(head), kind_text(l.node->kind), desc_text(l.node->desc));
         if (with_properties)
             for (const auto& [name, value] : l.node->properties)
-                out += fmt::format("{}{} = {}\n", l.property_prefix, name, value);
+                out += fmt::format("{}{} = {}\n", l.property_prefix, terminal_safe(name), terminal_safe(value));
     }
     return out;
 }
 
-} // namespace velkdirect
+} // namespace velk::cli

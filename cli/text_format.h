@@ -7,11 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "model.h"
+#include "objects.h"
 
-namespace velkdirect {
+namespace velk::cli {
+
+using namespace velk::client;
+
+// How a listing is printed: aligned columns (the default) or comma-separated
+// values, with or without the line of titles.
+struct TableStyle {
+    bool csv = false;
+    bool header = true;
+};
 
 // Columns aligned to their widest cell; numeric columns are right-aligned.
+// Every cell is made terminal-safe (control characters escaped).
 class Table {
 public:
     enum class Align { left, right };
@@ -21,7 +31,7 @@ public:
     };
     explicit Table(std::vector<Column> columns) : columns_(std::move(columns)) {}
     void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
-    std::string render() const;
+    std::string render(const TableStyle& style = {}) const;
 
 private:
     std::vector<Column> columns_;
@@ -36,21 +46,24 @@ std::string format_properties(const Properties& properties); // "a=1, b=2"
 // Mode names by the usual convention: 0 off, 1 on, 2 slow blink, 3 fast blink.
 std::string mode_name(int mode);
 std::string format_duration_ms(uint32_t ms); // "1500 ms", "10 s"
-// Names of the thresholds that the reading is at or beyond, or "ok".
-std::string threshold_state_text(uint8_t state);
+// The names of the thresholds that the reading is at or beyond ("lcr,lnc"), or "-".
+std::string crossed_text(uint8_t state);
+// The state word ("critical"); beside it the crossed thresholds when there are any.
+std::string state_text(uint8_t state);
 
 // `hexdump -C` style: offset, 16 bytes in hex, and the printable characters.
 std::string hex_dump(std::span<const uint8_t> bytes, uint32_t first_offset);
 
-std::string sensor_table(const std::vector<SensorRow>& rows);
-std::string sensor_details(const Sensor& sensor, const SensorReading& reading, const Thresholds& normalized);
-std::string indicator_table(const std::vector<IndicatorRow>& rows);
-std::string fru_table(const std::vector<Fru>& frus);
-std::string component_table(const std::vector<Component>& components);
-std::string association_table(const std::vector<Association>& associations);
+std::string sensor_table(const std::vector<SensorRow>& rows, const TableStyle& style = {});
+std::string sensor_details(const SensorDesc& sensor, const SensorReading& reading, const Thresholds& normalized);
+std::string indicator_table(const std::vector<IndicatorRow>& rows, const TableStyle& style = {});
+std::string fru_table(const std::vector<FruDesc>& frus, const TableStyle& style = {});
+std::string component_table(const std::vector<ComponentDesc>& components, const TableStyle& style = {});
+std::string association_table(const std::vector<AssociationDesc>& associations, const TableStyle& style = {});
 std::string platform_text(const PlatformNames& names);
-// The tree with one line per node: its last path element, kind and desc
-// bytes, and (on request) its properties beneath it.
+// The tree with one line per node: its last path element, what it is (its
+// kind's name), the entity its desc bytes name and the bytes themselves, and
+// (on request) its properties beneath it.
 std::string tree_text(const TreeNode& root, bool with_properties);
 
-} // namespace velkdirect
+} // namespace velk::cli

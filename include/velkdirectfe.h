@@ -5,6 +5,13 @@
  * "/tmp/velkdirect.sock", issues one request, copies the answer into memory
  * the caller owns and closes the connection. The library keeps no state.
  *
+ * Another socket: when the environment variable VELKDIRECT_SOCKET
+ * (VELKDIRECTFE_SOCKET_ENV) names a path, every call connects there instead;
+ * it is read at each call with secure_getenv, so a set-user-id or
+ * set-group-id program always uses the fixed path. A path longer than a
+ * socket address holds (107 bytes) fails every call with -1. The peer check
+ * below applies to that socket unchanged.
+ *
  * Return convention: 0 is success, -1 a local failure (daemon unreachable,
  * RPC failure, memory exhausted, a null argument), any other value is the
  * daemon's own status, passed on unchanged. A daemon that answers -1 itself
@@ -52,6 +59,12 @@
 #define VELKDIRECTFE_VERSION_MINOR 0
 #define VELKDIRECTFE_VERSION_PATCH 0
 #define VELKDIRECTFE_VERSION_STRING "1.0.0"
+
+/* The socket every call connects to, the variable that names another one
+ * instead, and the time a call may take with the daemon (see below). */
+#define VELKDIRECTFE_SOCKET_PATH "/tmp/velkdirect.sock"
+#define VELKDIRECTFE_SOCKET_ENV "VELKDIRECT_SOCKET"
+#define VELKDIRECTFE_CALL_SECONDS 25
 
 #include <stdint.h>
 

@@ -162,7 +162,7 @@ float in_base_unit(float value, const BaseUnit& unit) {
 }
 
 void add_sensor(Writer& w, const SensorRow& row) {
-    const Sensor& s = row.sensor;
+    const SensorDesc& s = row.sensor;
     std::string unit = find_property(s.properties, "unit").value_or("");
     std::string number = std::to_string(s.number);
     w.sample("velkdirect_sensor_info", "Identity of a sensor: its logical number, unit and note.",

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <exception>
 
-#include "daemon_client.h"
-#include "library.h"
+#include "call_failure.h"
+#include "calls.h"
 
 namespace velkdirect::metrics {
 namespace {
@@ -33,15 +33,15 @@ auto counted(PlatformReading& reading, Fetch fetch, int* refused = nullptr)
 
 void read_into(PlatformReading& out) {
     out.names = *counted(out, fetch_platform_names);
-    std::vector<Sensor> sensors = *counted(out, fetch_sensors);
-    for (Sensor& sensor : sensors) {
+    std::vector<SensorDesc> sensors = *counted(out, fetch_sensors);
+    for (SensorDesc& sensor : sensors) {
         SensorRow row{std::move(sensor), {}, {}};
         int status = 0;
         if (auto reading = counted(out, [&] { return fetch_reading(row.sensor); }, &status)) {
             row.reading = *reading;
         } else {
             row.status = status;
-            row.error = velk::protocol::describe_status(status);
+            row.error = status_text(status);
         }
         out.sensors.push_back(std::move(row));
     }

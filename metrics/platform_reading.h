@@ -7,9 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "model.h"
+#include "objects.h"
 
 namespace velkdirect::metrics {
+
+using namespace velk::client;
 
 struct IndicatorSample {
     Indicator indicator;

@@ -3,12 +3,15 @@
 
 #include <cstddef>
 
+#include "velkdirectfe.h"
+
 namespace velk::protocol {
 
 // A whole call, from its first connection attempt to the decoded reply,
 // ends within this many seconds (the library's limit, and the stubs'
-// timeout); a tool that waited this long was not answered.
-inline constexpr long kCallSeconds = 25;
+// timeout); a tool that waited this long was not answered. The public
+// header states it for callers.
+inline constexpr long kCallSeconds = VELKDIRECTFE_CALL_SECONDS;
 
 // The most objects of one kind (sensors, indicators, FRUs, components,
 // associations) a description may hold, and so velkd-sim may serve.

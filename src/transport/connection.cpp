@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -22,6 +25,22 @@ namespace {
 enum class Attempt { connected, retry, refused };
 
 constexpr sockaddr_un kDaemonAddress{AF_UNIX, VELKD_SOCKET_PATH};
+static_assert(std::string_view(VELKD_SOCKET_PATH) == VELKDIRECTFE_SOCKET_PATH,
+              "daemon authors and callers are told the same path");
+
+// The socket this call goes to: the one the environment names, else the
+// fixed path. secure_getenv ignores the environment in set-id programs. A
+// name that does not fit a socket address leaves the sun_path empty, which
+// no connect reaches.
+sockaddr_un daemon_address() {
+    const char* named = secure_getenv(VELKDIRECTFE_SOCKET_ENV);
+    if (named == nullptr || named[0] == '\0') return kDaemonAddress;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::size_t length = std::strlen(named);
+    if (length < sizeof address.sun_path) std::memcpy(address.sun_path, named, length);
+    return address;
+}
 
 // Pauses between connects to a daemon whose backlog is full.
 constexpr long long kFirstBusyPauseNs = 1000000;
@@ -42,9 +61,11 @@ long long nanoseconds_until(const timespec& deadline) {
 // after a pause, 1 ms doubling up to 50 ms, until the deadline. The socket
 // stays unconnected meanwhile and serves again.
 bool connect_by(int fd, const timespec& deadline) {
+    const sockaddr_un address = daemon_address();
+    if (address.sun_path[0] == '\0') return false;
     long long pause = kFirstBusyPauseNs;
     for (;;) {
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&kDaemonAddress), sizeof kDaemonAddress) == 0) return true;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
         if (errno != EAGAIN && errno != EINTR) return false;
         long long left = nanoseconds_until(deadline);
         if (left <= 0) return false;

@@ -13,7 +13,7 @@
 #include "daemon_process.h"
 #include "process_runner.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 
 using nlohmann::json;
 using vdfe::test::Result;
@@ -113,4 +113,4 @@ protected:
     velkd::test::DaemonProcess daemon;
 };
 
-} // namespace velkdirect::test
+} // namespace velk::cli::test

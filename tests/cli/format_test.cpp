@@ -7,12 +7,12 @@
 #include <limits>
 
 #include "arguments.h"
-#include "daemon_client.h"
+#include "calls.h"
 #include "fru_decode.h"
 #include "json_format.h"
 #include "text_format.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 TEST(Arguments, Durations) {
@@ -45,14 +45,23 @@ TEST(Arguments, SensorNumbers) {
         EXPECT_THROW(SensorRef::parse(bad), std::invalid_argument) << bad;
 }
 
-TEST(TextFormat, TableAlignsByDisplayWidth) {
+// Aligned by display width, or comma-separated, with or without titles; a
+// daemon's control characters never reach the terminal.
+TEST(TextFormat, TableStylesAndEscapes) {
     Table table({{"NAME"}, {"VALUE", Table::Align::right}, {"NOTE"}});
     table.add({"ü", "1", ""});
     table.add({"long name", "12345", "x"});
+    table.add({"a,b", "\"q\"", "\x1b[2J\xc2\x9b\x07"});
     EXPECT_EQ(table.render(),
               "NAME       VALUE  NOTE\n"
               "ü              1\n"
-              "long name  12345  x\n");
+              "long name  12345  x\n"
+              "a,b          \"q\"  \\x1b[2J\\xc2\\x9b\\x07\n");
+    EXPECT_EQ(table.render({.csv = true, .header = false}),
+              "ü,1,\n"
+              "long name,12345,x\n"
+              "\"a,b\",\"\"\"q\"\"\",\\x1b[2J\\xc2\\x9b\\x07\n");
+    EXPECT_TRUE(table.render({.header = false}).starts_with("ü              1\n"));
 }
 
 TEST(TextFormat, TreeLabelsAndOrphans) {
@@ -66,12 +75,13 @@ TEST(TextFormat, TreeLabelsAndOrphans) {
     };
     TreeNode& a = add(root, "/a", 2);
     add(a, "/a/b", 3).properties = {{"unit", "V"}};
-    add(root, "orphan", 4); // a path without '/': the walk gives it no parent
+    add(root, "orphan", 9); // a path without '/': the walk gives it no parent
+    a.desc = {0x07, 1, 1};
     EXPECT_EQ(tree_text(root, false),
               "/\n"
-              "├── a       kind 2   desc -\n"
-              "│   └── b   kind 3   desc -\n"
-              "└── orphan  kind 4   desc -\n");
+              "├── a       FRU           system board 1 (desc 07 01 01)\n"
+              "│   └── b   sensor        -\n"
+              "└── orphan  kind 9        -\n");
     EXPECT_NE(tree_text(root, true).find("│         unit = V\n"), std::string::npos) << tree_text(root, true);
 }
 
@@ -140,4 +150,4 @@ TEST(FruDecode, FieldEncodingsAndBrokenImages) {
 }
 
 } // namespace
-} // namespace velkdirect
+} // namespace velk::cli

@@ -1,6 +1,9 @@
 // Every command against the built-in platform: what it shows and what its
 // changes do, one row each; watch, metrics and a refused reading in every view.
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <fstream>
@@ -9,7 +12,7 @@
 #include "cli_fixture.h"
 #include "description_file.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 namespace {
 
 // What each read-only command shows, one value a row: each kind of object
@@ -30,10 +33,20 @@ TEST_F(CliTest, ListingsShowTheBuiltInPlatform) {
         {{"convert", "#2", "--normal", "1.5"}, "", {{"sensor", "cpu0_temp"}, {"unit", "degrees C"}, {"raw", 3}}},
         // A value beyond what the sensor reads is clamped by the daemon: said, not hidden.
         {{"convert", "cpu0_temp", "--normal", "1e9"}, "", {{"raw", 255}, {"clamped", true}, {"range", {{"low", 0}, {"high", 127.5}}}}},
-        {{"components"}, "path=/chassis/io/nic0", {{"kind", 5}, {"properties", {{"ports", "2"}, {"speed", "25 Gb/s"}}}}},
+        {{"components"}, "path=/chassis/io/nic0", {{"kind", 5}, {"kind_name", "component"}, {"properties", {{"ports", "2"}, {"speed", "25 Gb/s"}}}}},
         {{"components"}, "path=/chassis/fantray/fan1.properties", json::object()},
         {{"associations"}, "#", 3},
-        {{"associations", "0x1e", "1"}, "", {{"word", 2}, {"members", {{0x1d, 1}, {0x1d, 2}}}}},
+        {{"associations", "0x1e", "1"}, "", {{"word", 2}, {"entity_name", "cooling unit"}, {"members", {{0x1d, 1}, {0x1d, 2}}}}},
+        // Filters and output for scripts: by pattern on id or path, type and state.
+        {{"sensors", "--type", "temperature"}, "#", 5},
+        {{"sensors", "--type", "temperature"}, "0", {{"type", 1}, {"type_name", "temperature"}, {"state", "ok"}}},
+        {{"sensors", "cpu*", "/chassis/fantray/*"}, "#", 4},
+        {{"sensors", "--state", "critical"}, "#", 0},
+        {{"sensors", "--type", "fan", "--csv"}, "~", "ID,PATH,TYPE,RAW,VALUE,UNIT,STATE,CROSSED,LNR,"},
+        {{"sensors", "mb_3v3", "--csv", "--no-header"}, "=",
+         "mb_3v3,/chassis/mb/3v3,voltage,165,3.3,volts,ok,-,2.8,2.97,3.1,3.5,3.63,3.8,1000 ms\n"},
+        {{"frus", "--no-header"}, "!~", "NAME"},
+        {{"--json", "platform"}, "~", "\"model\": \"VLK-440-SIM\""}, // --json before the command
         {{"indicators"}, "name=power_led",
          {{"mode", 1}, {"mode_name", "on"}, {"modes", {0, 1, 2}}, {"path", "/chassis/front/power_led"},
           {"properties", {{"colour", "green"}}}}},
@@ -52,12 +65,16 @@ TEST_F(CliTest, ListingsShowTheBuiltInPlatform) {
         {{"fru", "chassis", "decode"}, "areas.0.type", {{"code", 0x17}, {"name", "Rack Mount Chassis"}}},
         // The text forms.
         {{"platform"}, "~", "VLK-440-SIM"},
-        {{"sensors"}, "~ ", "ID PATH RAW VALUE UNIT STATE LNR LCR LNC UNC UCR UNR POLL\n"},
-        {{"sensors"}, "~ ", "\nmb_3v3 /chassis/mb/3v3 165 3.3 volts ok 2.8 2.97 3.1 3.5 3.63 3.8 1000 ms\n"},
-        {{"tree"}, "~", "/\n└── chassis             kind 2   desc 17 01 01\n    ├── mb"},
+        {{"sensors"}, "~ ", "ID PATH TYPE RAW VALUE UNIT STATE CROSSED LNR LCR LNC UNC UCR UNR POLL\n"},
+        {{"sensors"}, "~ ", "\nmb_3v3 /chassis/mb/3v3 voltage 165 3.3 volts ok - 2.8 2.97 3.1 3.5 3.63 3.8 1000 ms\n"},
+        // Each node says what it is; the walk's own parents are "added parent".
+        {{"tree"}, "~ ", "/\n└── chassis FRU system chassis 1 (desc 17 01 01)\n ├── mb"},
+        {{"tree"}, "~ ", "── front added parent desc 00 00 08\n"},
+        {{"tree"}, "~ ", "── temp sensor processor 1 (desc 03 01 01 01)\n"},
         {{"tree", "--properties"}, "~", "model = Velk VX-16"},
-        {{"associations"}, "~", "0x1e.1"},
-        {{"sensor", "#3"}, "~ ", "sensor cpu1_temp (#3)\npath /chassis/mb/cpu1/temp\nnote CPU 1 die\n"},
+        {{"associations"}, "~ ", "cooling unit 1 2 fan 1 fan 2"},
+        {{"sensor", "#3"}, "~ ", "sensor cpu1_temp (#3)\npath /chassis/mb/cpu1/temp\nnote CPU 1 die\nkind sensor\n"},
+        {{"sensor", "#3"}, "~ ", "\ntype temperature (0x01)\n"},
         {{"sensor", "cpu1_temp"}, "~ ", "conversion normal = 0.5 * raw + 0\n"},
         {{"convert", "cpu0_temp", "--raw", "100"}, "=", "raw 100 = 50 degrees C\n"}, // with the unit
         {{"convert", "cpu0_temp", "--normal", "-40"}, "=",
@@ -112,18 +129,22 @@ TEST_F(CliTest, ChangesAreReadBack) {
          {{"lnr", 0}, {"lcr", 5}, {"lnc", 10}, {"unc", 80}, {"ucr", 90}, {"unr", 100}}}, // the rest kept
         {{"sensor", "#2"}, "thresholds.ucr", 90},
         {{"sensor", "cpu0_temp", "set-reading", "190"}, "",
-         {{"reading", 190}, {"value", 95}, {"overridden", true}, {"state", "unc,ucr"}}},
+         {{"reading", 190}, {"value", 95}, {"overridden", true}, {"state", "critical"}, {"crossed", {"unc", "ucr"}}}},
+        // One vocabulary: the same word in the table, the sensor and --state.
+        {{"sensors", "--state", "critical", "--no-header"}, "~ ", "cpu0_temp /chassis/mb/cpu0/temp temperature 190 95 degrees C critical unc,ucr "},
+        {{"sensor", "cpu0_temp"}, "~ ", "\nstate critical (unc,ucr crossed)\n"},
         // The check and --fail-on follow the worst threshold crossed.
         {{"check"}, "~", "VELKDIRECT CRITICAL - 1 of 10 sensors: cpu0_temp critical (95 degrees C) | ", 2},
         {{"check", "--warning-only"}, "~", "VELKDIRECT WARNING - 1 of 10 sensors: cpu0_temp critical", 1},
         {{"sensors", "--fail-on", "critical"}, "~", "\ncpu0_temp ", 1}, // the table is printed all the same
         {{"sensors"}, "#", 10}, // without --fail-on, states do not fail the command
-        {{"sensor", "cpu0_temp", "set-reading", "170"}, "state", "unc"},
+        {{"sensor", "cpu0_temp", "set-reading", "170"}, "state", "non-critical"},
         {{"check"}, "~", "VELKDIRECT WARNING - 1 of 10 sensors: cpu0_temp non-critical (85 degrees C) | ", 1},
         {{"sensors", "--fail-on", "critical"}, "#", 10},
         {{"sensors", "--fail-on", "non-critical"}, "#", 10, 1},
         {{"sensor", "mb_3v3", "set-reading", "0"}, "=",
-         "mb_3v3: reading overridden: raw 0 = 0 volts, state lnr,lcr,lnc (until velkdirect reset-sensors)\n"},
+         "mb_3v3: reading overridden: raw 0 = 0 volts, state non-recoverable (lnr,lcr,lnc crossed) (until velkdirect "
+         "reset-sensors)\n"},
         {{"check"}, "~", "mb_3v3 non-recoverable (0 volts), cpu0_temp non-critical", 2},
         // `poll disable` needs the generation that `poll enable` gives.
         {{"poll", "enable", "cpu1_temp"}, "=", "cpu1_temp: polled every 1000 ms\ngeneration 1\n"},
@@ -203,6 +224,18 @@ TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
     struct stat st{};
     ASSERT_EQ(stat("/tmp/textfile/velkdirect.prom", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u); // readable by a node_exporter of another user
+    // Only a regular file is replaced: a link, a device or a FIFO is written through, never replaced.
+    std::ofstream("/tmp/textfile/target");
+    std::filesystem::create_symlink("/tmp/textfile/target", "/tmp/link.prom");
+    ASSERT_EQ(mknod("/tmp/null", S_IFCHR | 0666, makedev(1, 3)), 0);
+    for (const char* path : {"/tmp/link.prom", "/tmp/null"}) {
+        Result run = velkdirect({"metrics", "-o", path});
+        EXPECT_EQ(run.code, 0) << path << run.err;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink("/tmp/link.prom"));
+    EXPECT_GT(std::filesystem::file_size("/tmp/textfile/target"), 1000u);
+    ASSERT_EQ(lstat("/tmp/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device is still a device";
     Result printed = velkdirect({"metrics"});
     EXPECT_TRUE(contains(printed.out, "velkdirect_temperature_celsius{id=\"cpu0_temp\",path=\"/chassis/"
                                       "mb/cpu0/temp\"} "));
@@ -212,7 +245,15 @@ TEST_F(CliTest, MetricsFileIsReplacedWholeAndSaysWhenTheDaemonIsGone) {
     expect_run({"metrics", "-o", "/tmp/textfile/velkdirect.prom"}, 3, "cannot reach the management daemon");
     Result check = velkdirect({"check"});
     EXPECT_EQ(check.code, 3);
-    EXPECT_EQ(check.out, "VELKDIRECT UNKNOWN - cannot reach the management daemon at /tmp/velkdirect.sock\n");
+    EXPECT_EQ(check.out, "VELKDIRECT UNKNOWN - cannot reach the management daemon at /tmp/velkdirect.sock: there is "
+                         "no socket file (is the daemon running? velkd-sim starts one)\n");
+    // watch waits for the daemon to come back, saying so, until its count runs out.
+    Result watch = velkdirect({"watch", "-n", "0.1", "-c", "2"});
+    EXPECT_EQ(watch.code, 3);
+    EXPECT_EQ(std::count(watch.err.begin(), watch.err.end(), '\n'), 3) << watch.err; // twice "trying again", once the end
+    EXPECT_TRUE(contains(watch.err, "there is no socket file (is the daemon running? velkd-sim starts one); trying "
+                                    "again in 0.1 s\n"))
+        << watch.err;
     EXPECT_EQ(velkdirect({"check", "--no-such-option"}).code, 3); // bad usage is UNKNOWN for a plugin
     Result printed_down = velkdirect({"metrics"});
     EXPECT_EQ(printed_down.code, 3);
@@ -253,4 +294,4 @@ TEST(CliSensorFaults, RefusedReadingIsMarkedInItsRowAndTheCommandFails) {
 }
 
 } // namespace
-} // namespace velkdirect::test
+} // namespace velk::cli::test

@@ -7,7 +7,7 @@
 
 #include "cli_fixture.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 namespace {
 
 // What a description fixes, as velkdirect reports it. Readings move, so they
@@ -76,4 +76,4 @@ TEST(SnapshotRoundTrip, SecondDaemonServesTheSamePlatform) {
 }
 
 } // namespace
-} // namespace velkdirect::test
+} // namespace velk::cli::test

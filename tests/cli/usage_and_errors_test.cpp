@@ -6,13 +6,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "cli_fixture.h"
 
-namespace velkdirect::test {
+namespace velk::cli::test {
 namespace {
 
 constexpr const char* kNoDaemon = "cannot reach the management daemon at /tmp/velkdirect.sock";
@@ -57,6 +58,17 @@ TEST(CliWithoutDaemon, LocalFailuresSayWhatHappened) {
     ::close(fd);
 }
 
+// Another socket, named by --socket or by the environment that the library
+// reads; the default path is then not used.
+TEST_F(CliTest, AnotherSocketIsReachedByFlagOrEnvironment) {
+    ASSERT_EQ(std::rename("/tmp/velkdirect.sock", "/tmp/other.sock"), 0);
+    EXPECT_EQ(velkdirect({"--socket", "/tmp/other.sock", "platform"}).code, 0);
+    EXPECT_EQ(run_program("/bin/sh", {"-c", "VELKDIRECT_SOCKET=/tmp/other.sock " + std::string(VELKDIRECT_PATH) +
+                                                " platform"}).code, 0);
+    expect_run({"platform"}, 3, std::string(kNoDaemon) + ": there is no socket file");
+    ASSERT_EQ(std::rename("/tmp/other.sock", "/tmp/velkdirect.sock"), 0);
+}
+
 // Output that never reached its destination is no success (the README's own
 // recipe is `velkdirect snapshot > captured.toml`).
 TEST_F(CliTest, WriteErrorsFailEveryCommand) {
@@ -65,6 +77,13 @@ TEST_F(CliTest, WriteErrorsFailEveryCommand) {
         EXPECT_EQ(run.code, 1) << command;
         EXPECT_TRUE(contains(run.err, "velkdirect: cannot write the output: No space left on device")) << run.err;
     }
+    // For a monitoring plugin an unwritten verdict is UNKNOWN, not WARNING.
+    EXPECT_EQ(run_program("/bin/sh", {"-c", std::string(VELKDIRECT_PATH) + " check > /dev/full"}).code, 3);
+    // A reader that stops early ends the tool quietly, as it does the coreutils.
+    Result piped = run_program("/bin/bash", {"-c", "set -o pipefail; " + std::string(VELKDIRECT_PATH) +
+                                                       " watch -n 0.1 -c 30 | head -c 1 >/dev/null"});
+    EXPECT_EQ(piped.code, 0);
+    EXPECT_EQ(piped.err, "");
 }
 
 // Every refusal, of the tool's own (2) or the daemon's (1), says why on stderr
@@ -89,7 +108,12 @@ TEST_F(CliTest, RefusalsSayWhyWithTheirExitCode) {
         {{"poll", "state", "maybe"}, 2, "maybe"},
         {{"poll", "disable", "cpu0_temp", "--generation", "9"}, 1, "wrong state (status 7)"},
         {{"sensor", "cpu0_temp", "set-thresholds", "--unr", "1000"}, 1, "outside what the sensor can read"},
-        {{"sensor", "cpu0_temp", "set-thresholds", "--lnr", "95"}, 1, "invalid value (status 3)"},
+        {{"sensor", "cpu0_temp", "set-thresholds", "--lnr", "95"}, 1,
+         "lcr (5) would be below lnr (95): thresholds must not decrease (lnr <= lcr <= lnc <= unc <= ucr <= unr)"},
+        {{"sensor", "cpu0_temp", "set-thresholds", "--unc", "1e40"}, 2, "1e40 is not a finite number"},
+        {{"sensor", "cpu0_temp", "set-reading", "abc"}, 2, "\"abc\" is not a number (a raw reading is 0 to 255)"},
+        {{"sensor", std::string(5000, 'x')}, 2, "a sensor name is at most 4096 bytes; this one has 5000"},
+        {{"--socket", "/tmp/other.sock", "platform"}, 3, "cannot reach the management daemon at /tmp/other.sock"},
         {{"sensor", "cpu0_temp", "set-thresholds"}, 2, "at least one of"},
         {{"sensor", "cpu0_temp", "set-reading", "256"}, 2, "256"},
         {{"indicator", "psu0_ok_led", "slow"}, 1,
@@ -100,6 +124,9 @@ TEST_F(CliTest, RefusalsSayWhyWithTheirExitCode) {
         {{"indicator", "fault_led", "on", "--for", "0"}, 2, "leave out --for"},
         {{"fru", "chassis", "write", "--offset", "0", "00"}, 1, "FRU \"chassis\": read only (status 4)"},
         {{"fru", "mainboard", "read", "--offset", "510", "--length", "4"}, 1, "out of range (status 2)"},
+        {{"fru", "mainboard", "read", "--offset", "500", "--length", "20"}, 1,
+         "FRU \"mainboard\": bytes 500 to 519 are out of range (status 2): its data area is 512 bytes"},
+        {{"fru", "ioboard", "write", "--offset", "0", "--file", "/tmp"}, 1, "cannot read /tmp: it is a directory"},
         // Past the end there is nothing "to the end": an error, not an empty dump.
         {{"fru", "mainboard", "read", "--offset", "100000"}, 1, "offset 100000 is past the end of its 512-byte data area"},
         {{"fru", "nothing", "read"}, 1, "FRU \"nothing\": unknown object"},
@@ -114,8 +141,8 @@ TEST_F(CliTest, RefusalsSayWhyWithTheirExitCode) {
     EXPECT_EQ(velkdirect_json({"indicator", "psu0_ok_led"})["mode"], 1) << "the refused mode changed nothing";
 }
 
-// Every level answers --help with its usage on stdout. The top level lists the
-// shared exit statuses and quotes "#N", since # starts a shell comment.
+// Every level answers --help with its usage on stdout. The top level lists its
+// options and quotes "#N", since # starts a shell comment.
 TEST(CliUsage, HelpOnEveryLevel) {
     for (std::string level : {"", "tree", "sensors", "sensor", "sensor x set-thresholds", "sensor x set-reading",
                               "indicators", "indicator", "frus", "fru", "fru x read", "fru x write", "fru x decode",
@@ -130,10 +157,13 @@ TEST(CliUsage, HelpOnEveryLevel) {
         }
     }
     Result top = velkdirect({"--help"});
-    EXPECT_TRUE(contains(top.out, "  3  velkdirect: the daemon cannot be reached")) << top.out;
+    EXPECT_TRUE(contains(top.out, "Usage: velkdirect [OPTIONS]")) << "no build path: " << top.out;
+    EXPECT_TRUE(contains(top.out, "--json")) << top.out;
+    EXPECT_TRUE(contains(top.out, "--socket PATH")) << top.out;
+    EXPECT_FALSE(contains(top.out, "Exit status (shared")) << "the exit table is the man page's";
     EXPECT_TRUE(contains(top.out, "\"#N\" (quoted")) << top.out;
     EXPECT_TRUE(contains(velkdirect({"sensor", "--help"}).out, "\"#N\""));
 }
 
 } // namespace
-} // namespace velkdirect::test
+} // namespace velk::cli::test

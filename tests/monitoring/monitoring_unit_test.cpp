@@ -11,7 +11,7 @@
 #include "monitoring_commands.h"
 #include "test_daemon.h"
 
-namespace velkdirect {
+namespace velk::cli {
 namespace {
 
 using metrics::PlatformReading;
@@ -224,4 +224,4 @@ TEST(PlatformReading, HostileOrRefusingDaemonGivesDownAfterTheFirstBadList) {
 }
 
 } // namespace
-} // namespace velkdirect
+} // namespace velk::cli

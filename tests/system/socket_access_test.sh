@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Who may use the daemon's socket: a user in the socket's group reads
-# sensors, a user outside it is told "permission denied" (exit 3), and the
-# socket has its mode and group the moment the daemon says it is ready.
+# sensors, a user outside it is told "permission denied" (exit 3) with a hint
+# that never asks to join group root, a daemon run by a user the library does
+# not trust is named with the users it trusts, and the socket has its mode and
+# group the moment the daemon says it is ready.
 # Needs root; run it under in_private_tmp.
 #   socket_access_test.sh VELKD_SIM VELKDIRECT
 set -euo pipefail
@@ -21,9 +23,9 @@ as() { setpriv --reuid="$1" --regid="$1" --init-groups -- "${@:2}"; }
 
 sim_pid=
 trap '[[ -z $sim_pid ]] || kill $sim_pid 2>/dev/null || true' EXIT
-start() { # OPTIONS...; then the socket's "mode owner:group" must be $want
+start() { # PROGRAM OPTIONS...; then the socket's "mode owner:group" must be $want
   rm -f /tmp/ready
-  "$sim" --ready-fd 3 "$@" 3>/tmp/ready 2>/tmp/velkd-sim.log &
+  "$@" --ready-fd 3 3>/tmp/ready 2>/tmp/velkd-sim.log &
   sim_pid=$!
   for _ in $(seq 600); do
     [[ -s /tmp/ready ]] && break
@@ -33,24 +35,39 @@ start() { # OPTIONS...; then the socket's "mode owner:group" must be $want
   [[ $(stat -c '%a %U:%G %F' $sock) == "$want socket" ]] || fail "$(stat $sock)"
 }
 stop() { kill $sim_pid; wait $sim_pid || true; sim_pid=; }
-expect_denied() { # USER OWNER:GROUP MODE
+expect_denied() { # USER OWNER:GROUP MODE HINT
   local status=0 err
   err=$(as "$1" "$cli" sensors 2>&1 >/dev/null) || status=$?
   [[ $status == 3 ]] || fail "$1: exit $status, expected 3: $err"
-  grep -qxF "velkdirect: permission denied on $sock ($2, mode $3)" <<<"$err" || fail "$1: $err"
-  grep -q "^hint: .*group ${2#*:}" <<<"$err" || fail "$1: no hint: $err"
+  grep -qxF "velkdirect: cannot reach the management daemon at $sock: permission denied ($2, mode $3)" <<<"$err" ||
+    fail "$1: $err"
+  grep -q "^hint: .*$4" <<<"$err" || fail "$1: no hint: $err"
+  ! grep -q "group root" <<<"$err" || fail "$1: asked to join group root: $err"
+  err=$(as "$1" "$cli" check) && fail "check passed"
+  grep -qF "VELKDIRECT UNKNOWN - cannot reach the management daemon at $sock: permission denied" <<<"$err" ||
+    fail "$1: check: $err"
 }
 
-want="660 root:vdt12sock" start --socket-group vdt12sock --socket-mode 0660
+want="660 root:vdt12sock" start "$sim" --socket-group vdt12sock --socket-mode 0660
 as vdt12in "$cli" sensors | grep -q cpu0_temp || fail "a member could not read sensors"
-expect_denied vdt12out root:vdt12sock 0660
+expect_denied vdt12out root:vdt12sock 0660 "member of group vdt12sock"
 stop
 # The default: the daemon's own user and group only.
-want="660 root:root" start
-expect_denied vdt12in root:root 0660
+want="660 root:root" start "$sim"
+expect_denied vdt12in root:root 0660 "run as root"
+stop
+# A daemon run by a user the library does not trust: refused, and said so.
+want="660 vdt12out:$(id -gn vdt12out)" start setpriv --reuid=vdt12out --regid=vdt12out --init-groups -- "$sim"
+for command in platform check; do
+  status=0
+  err=$("$cli" $command 2>&1) || status=$?
+  [[ $status == 3 ]] || fail "$command: exit $status: $err"
+  grep -qF "the daemon at $sock runs as user vdt12out, which this library does not talk to: it trusts only root" \
+    <<<"$err" || fail "$command: $err"
+done
 stop
 # A wider mode lets everyone in.
-want="666 root:root" start --socket-mode 0666
+want="666 root:root" start "$sim" --socket-mode 0666
 as vdt12out "$cli" platform >/dev/null
 stop
 echo "socket access: ok"

@@ -1,25 +1,24 @@
-// What the tool knows about a platform, in plain values: the daemon client
-// fills these, the text, JSON and snapshot writers read them. Objects are the
-// description model's (description/description.h), filled from their records;
-// what only a running daemon has (readings, a mode set for a while) sits on top.
+// What a tool knows about a platform, in plain values: the record conversion
+// fills these, the tools' writers read them. Objects are the description
+// model's (description/description.h), filled from their records; what only
+// a running daemon has (readings, a mode set for a while) sits on top.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "description.h"
 #include "sensor_bits.h"
+#include "threshold_names.h"
 
-namespace velkdirect {
+namespace velk::client {
 
 using velkd::EntityKey;
 using velkd::find_property;
-using velkd::kThresholdNames;
+using velk::protocol::kThresholdNames;
 using velkd::ObjectInfo;
 using velkd::PlatformNames;
 using velkd::Properties;
@@ -28,17 +27,17 @@ using Desc = velkd::DescBlock;
 
 // From its record: id, number, type, note, conversion, polling interval. The
 // thresholds, hysteresis and polling a daemon has now come with a reading.
-using Sensor = velkd::SensorDesc;
+using velkd::SensorDesc;
 // From its record: name, size (the data is read apart) and writability.
-using Fru = velkd::FruDesc;
-using Component = velkd::ComponentDesc;
-using Association = velkd::AssociationDesc;
+using velkd::FruDesc;
+using velkd::ComponentDesc;
+using velkd::AssociationDesc;
 
 struct SensorReading {
     uint16_t reading = 0;
     float value = 0;
     uint8_t threshold_state = 0; // bit i: at or beyond threshold i
-    uint8_t flags = 0;           // bit 0 polled, bit 1 daemon-wide polling, bit 2 overridden
+    uint8_t flags = 0;           // velk::protocol::sensor_flag bits
     uint8_t type = 0;
     uint8_t hysteresis_positive = 0;
     uint8_t hysteresis_negative = 0;
@@ -51,7 +50,7 @@ struct SensorReading {
 };
 
 struct SensorRow {
-    Sensor sensor;
+    SensorDesc sensor;
     SensorReading reading;
     std::string error; // why the reading could not be had; empty when it was
     int status = 0;    // the daemon's status when it refused the reading
@@ -78,12 +77,4 @@ struct TreeNode : ObjectInfo {
     std::vector<std::unique_ptr<TreeNode>> children;
 };
 
-// A running platform as a description (readings become constant behaviours at
-// their values, present thresholds, polling, modes and FRU data the described
-// ones), and the modes set for a while, which a description cannot hold.
-struct PlatformCapture {
-    velkd::Description description;
-    std::vector<std::optional<std::pair<int, TimedMode>>> timed_modes; // by indicator: the mode shown, and its time
-};
-
-} // namespace velkdirect
+} // namespace velk::client
