@@ -34,7 +34,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/velkdirectfe.pc.in ${PROJECT_BINARY_DIR
 install(FILES ${PROJECT_BINARY_DIR}/velkdirectfe.pc DESTINATION ${VELKDIRECTFE_PKGCONFIG_DIR} COMPONENT dev)
 
 # Rewrites the ABI baseline (abi/) from this build's library, for a change to
-# the interface made on purpose; the abi_baseline test compares against it.
+# the interface made on purpose; scripts/build-debs.sh compares against it.
 find_program(ABIDW_EXECUTABLE abidw)
 if(ABIDW_EXECUTABLE)
   add_custom_target(abi_baseline

@@ -16,6 +16,7 @@
 #include <exception>
 #include <optional>
 
+#include "call_failure.h"
 #include "exit_codes.h"
 #include "http_server.h"
 #include "listen_address.h"
@@ -83,7 +84,29 @@ int main(int argc, char** argv) {
         return exit_code::failed;
     }
 
-    SharedReading shared(velkdirect::metrics::read_platform,
+    // A daemon that cannot be read is logged when the reason changes, in the
+    // words velkdirect uses (who serves the socket, if the library refuses it);
+    // readings come one at a time from the shared reading's worker.
+    auto read_and_tell = [last = std::string()]() mutable {
+        velkdirect::metrics::PlatformReading reading = velkdirect::metrics::read_platform();
+        std::string reason;
+        if (!reading.up) {
+            try {
+                reason = velk::client::diagnose_local_failure("", {});
+            } catch (const std::exception&) {
+                reason = velk::client::unreachable_text();
+            }
+        }
+        if (reason != last) {
+            if (reason.empty())
+                fmt::print(stderr, "velkdirect-exporter: the daemon answers again\n");
+            else
+                fmt::print(stderr, "velkdirect-exporter: {}\n", reason);
+            last = std::move(reason);
+        }
+        return reading;
+    };
+    SharedReading shared(read_and_tell,
                          fmt::format("# HELP velkdirect_exporter_build_info The exporter's version.\n"
                                      "# TYPE velkdirect_exporter_build_info gauge\n"
                                      "velkdirect_exporter_build_info{{version=\"{}\"}} 1\n",

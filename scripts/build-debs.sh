@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the three Debian packages (libvelkdirectfe1, libvelkdirectfe-dev,
 # velkdirect-tools) with Debian's build and hardening flags, and checks them
-# with lintian, and what they ship with systemd-analyze, man and promtool. The packages land in BUILD_DIR (default: build-deb).
+# with lintian, what they ship with systemd-analyze, man and promtool, and
+# the library's ABI with abidiff. The packages land in BUILD_DIR (default:
+# build-deb).
 #   scripts/build-debs.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,3 +44,8 @@ for page in "$root"/usr/share/man/man*/*; do
 done
 promtool check rules "$root"/usr/share/doc/velkdirect-tools/examples/alerts.example.yml >/dev/null
 echo "units, man pages and example rules: clean"
+# The library's ABI against the baseline in abi/: a changed record layout,
+# signature or symbol set fails until the baseline is rewritten on purpose
+# (`cmake --build BUILD --target abi_baseline`, then commit abi/).
+abidiff abi/libvelkdirectfe.so.1.abi "$build"/src/libvelkdirectfe.so.1
+echo "ABI unchanged against abi/libvelkdirectfe.so.1.abi"

@@ -19,7 +19,7 @@ packages=(
 # ABI; clang and its runtime libraries (libFuzzer, the sanitizers) build the
 # fuzz targets. --packaging: what building the .deb files takes and checking
 # them and what they ship: units (systemd), man pages (man-db), example rules
-# (promtool, in prometheus). --target adds what the test run on that target
+# (promtool, in prometheus), the ABI (abigail-tools). --target adds what the test run on that target
 # needs (scripts/target-test.sh): the target's C library, qemu-user, and
 # GoogleTest's sources to build for it.
 case "${1:-}" in
@@ -29,7 +29,7 @@ case "${1:-}" in
                clang libclang-rt-14-dev)
     ;;
   --packaging)
-    packages+=(dpkg-dev fakeroot lintian file gzip systemd man-db prometheus)
+    packages+=(dpkg-dev fakeroot lintian file gzip systemd man-db prometheus abigail-tools)
     ;;
   --target)
     packages+=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user googletest binutils-powerpc-linux-gnu)

@@ -3,9 +3,9 @@
 #   installed_tree_test.sh install PREFIX BUILD_DIR: a fresh install of BUILD_DIR,
 #       which must put every file under PREFIX (the install manifest lists
 #       them; nothing is ever written to the host's system folders)
-#   installed_tree_test.sh pkgconfig|find_package|tools PREFIX CONSUMER_DIR WORK_DIR [CFLAGS]
-#       builds the consumer with pkg-config or find_package (or takes the
-#       installed velkdirect) and runs it against the installed velkd-sim,
+#   installed_tree_test.sh pkgconfig|find_package PREFIX CONSUMER_DIR WORK_DIR [CFLAGS]
+#       builds the consumer with pkg-config or find_package and runs it
+#       against the installed velkd-sim,
 #       under in_private_tmp (the machine's own socket is never touched).
 set -euo pipefail
 mode=$1 prefix=$2
@@ -39,9 +39,6 @@ case $mode in
     cmake --build "$work" >/dev/null
     program=("$work/consumer")
     ;;
-  tools)
-    program=("$prefix/bin/velkdirect" platform)
-    ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 
@@ -57,7 +54,4 @@ done
 
 output=$("${program[@]}")
 echo "$output"
-case $mode in
-  tools) grep -q "VLK-440-SIM" <<<"$output" ;;
-  *) grep -q "^platform: Velk V-440 Server (VLK-440-SIM)$" <<<"$output" && grep -q "^sensors: 10$" <<<"$output" ;;
-esac
+grep -q "^platform: Velk V-440 Server (VLK-440-SIM)$" <<<"$output" && grep -q "^sensors: 10$" <<<"$output"

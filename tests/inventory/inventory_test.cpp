@@ -241,35 +241,3 @@ TEST_F(InventoryAllocation, EveryFailureGivesASoundWalk) {
         });
     EXPECT_GT(clean, 30);
 }
-
-// The node array of the worked example: a calloc of 5 nodes, then reallocs
-// to 7 and to 10. Each growth that fails leaves its node without a parent.
-TEST_F(InventoryAllocation, NodeArrayGrowsFromFiveToSevenToTen) {
-    serve_worked_example();
-    AllocationProbe::count_only();
-    ASSERT_EQ(velkdirectfe_inventory_direct(0, paused_record, kRootData), 0);
-    auto log = AllocationProbe::requests();
-    AllocationProbe::disarm();
-    using Kind = AllocationProbe::Kind;
-    long first_growth = -1, second_growth = -1;
-    for (size_t c = 0; c < log.size() && second_growth < 0; ++c) {
-        if (log[c].kind != Kind::calloc || log[c].bytes % 5) continue;
-        size_t node = log[c].bytes / 5;
-        for (size_t r = c + 1; r < log.size(); ++r) {
-            if (log[r].kind != Kind::realloc) continue;
-            if (log[r].bytes == 7 * node) first_growth = long(r);
-            else if (log[r].bytes == 10 * node && first_growth >= 0) second_growth = long(r);
-        }
-    }
-    ASSERT_GE(first_growth, 0);
-    ASSERT_GE(second_growth, 0);
-    // Without the first growth '/c/d/led' stays without a parent, and nothing is added.
-    ASSERT_EQ(walk(first_growth), 0);
-    EXPECT_EQ(paths(), (Paths{"/a", "/a/b", "/a/b/s", "/c/d/led"}));
-    EXPECT_EQ(calls[3].parent_data, nullptr);
-    // Without the second, '/c/d' is added but '/c' is not.
-    ASSERT_EQ(walk(second_growth), 0);
-    EXPECT_EQ(paths(), (Paths{"/a", "/a/b", "/c/d", "/a/b/s", "/c/d/led"}));
-    EXPECT_EQ(calls[2].parent_data, nullptr);
-    EXPECT_EQ(calls[4].parent_data, reinterpret_cast<void*>(3));
-}

@@ -5,9 +5,9 @@
 # not trust is named with the users it trusts, and the socket has its mode and
 # group the moment the daemon says it is ready.
 # Needs root; run it under in_private_tmp.
-#   socket_access_test.sh VELKD_SIM VELKDIRECT
+#   socket_access_test.sh VELKD_SIM VELKDIRECT VELKDIRECT_EXPORTER
 set -euo pipefail
-sim=$1 cli=$2 sock=/tmp/velkdirect.sock
+sim=$1 cli=$2 exporter=$3 sock=/tmp/velkdirect.sock
 fail() { echo "$*" >&2; exit 1; }
 
 # Accounts shared by later runs; useradd fails while another process holds
@@ -65,6 +65,18 @@ for command in platform check; do
   grep -qF "the daemon at $sock runs as user vdt12out, which this library does not talk to: it trusts only root" \
     <<<"$err" || fail "$command: $err"
 done
+# The exporter's log says the same when a scrape finds it so.
+if [[ -x $exporter ]]; then
+"$exporter" --web.listen-address 127.0.0.1:9799 2>/tmp/exporter.log &
+exporter_pid=$!
+for _ in $(seq 100); do grep -q listening /tmp/exporter.log && break; sleep 0.1; done
+exec 4<>/dev/tcp/127.0.0.1/9799
+printf 'GET /metrics HTTP/1.0\r\n\r\n' >&4
+grep -q '^velkdirect_up 0' <&4 || fail "exporter: not up 0"
+exec 4<&-
+kill $exporter_pid; wait $exporter_pid || true
+grep -qF "runs as user vdt12out, which this library does not talk to" /tmp/exporter.log || fail "exporter: $(cat /tmp/exporter.log)"
+fi
 stop
 # A wider mode lets everyone in.
 want="666 root:root" start "$sim" --socket-mode 0666

@@ -333,21 +333,6 @@ TEST_P(HostileDaemon, CallFailsWithinTheLimitInBoundedMemory) {
 INSTANTIATE_TEST_SUITE_P(Peers, HostileDaemon, testing::ValuesIn(kHostile),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReplySizeLimit, ReplyOfExactlyTheLimitIsDecoded) {
-    constexpr auto length = uint32_t(kReplyByteLimit - names_record_bytes(0));
-    static_assert(names_record_bytes(length) == kReplyByteLimit);
-    RawServer server([](int fd, const CallRecord& c) { send_names_reply(fd, c.xid, length); });
-    velkdirectfe_plat_names_t names{};
-    ASSERT_EQ(velkdirectfe_get_platform_names(0, &names), 0);
-    ASSERT_NE(names.name1, nullptr);
-    EXPECT_EQ(std::strlen(names.name1), length);
-    EXPECT_STREQ(names.name2, "b");
-    std::free(names.name1);
-    std::free(names.name2);
-    // the record buffer, the decoded string and the caller's copy
-    EXPECT_LT(peak_resident_bytes(), 4 * kReplyByteLimit);
-}
-
 namespace {
 
 // Runs body in a child process as `user` and gives its exit status.
