@@ -195,8 +195,8 @@ repl: e.cut_short() ? fmt::format(" (the check stops after {})", velkd::kMaxLoad
 id:   cli-no-daemon-exit
 what: velkdirect: an unreachable daemon exits 1 instead of 3 (a wrong exit code)
 file: cli/main.cpp
-find: return fail(exit_code::no_daemon, velkdirect::explain_local_failure(e.subject(), waited));
-repl: return fail(exit_code::failed, velkdirect::explain_local_failure(e.subject(), waited));
+find: return fail(exit_code::no_daemon, velk::client::diagnose_local_failure(e.subject(), waited));
+repl: return fail(exit_code::failed, velk::client::diagnose_local_failure(e.subject(), waited));
 
 id:   cli-check-warning-only
 what: velkdirect check --warning-only still reports CRITICAL
