@@ -133,7 +133,10 @@ std::string Table::render(const TableStyle& style) const {
     if (style.csv) {
         std::string out;
         auto line = [&](auto cell) {
-            for (std::size_t i = 0; i < columns_.size(); ++i) out += (i ? "," : "") + csv_field(cell(i));
+            for (std::size_t i = 0; i < columns_.size(); ++i) {
+                if (i) out += ',';
+                out += csv_field(cell(i));
+            }
             out += "\n";
         };
         if (style.header) line([&](std::size_t i) { return columns_[i].title; });
