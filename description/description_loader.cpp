@@ -218,8 +218,13 @@ private:
             if (table.size() > kMaxPropertiesPerObject)
                 r.fail_at(props->source(), fmt::format("'properties' holds {} entries, at most {}", table.size(),
                                                        kMaxPropertiesPerObject));
-            for (auto&& [key, value] : table)
+            // Plain references, not a structured binding: clang 14 (the fuzz
+            // build) cannot capture those in a lambda.
+            for (auto&& entry : table) {
+                const auto& key = entry.first;
+                const auto& value = entry.second;
                 attempt([&] { info.properties.emplace_back(std::string(key.str()), r.string(key.str(), value)); });
+            }
         });
     }
 
