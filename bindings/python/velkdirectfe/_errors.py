@@ -10,8 +10,15 @@ import stat
 import struct
 from . import _facts
 
-#: The socket every call connects to.
+#: The socket every call connects to, unless VELKDIRECT_SOCKET names another.
 SOCKET_PATH = "/tmp/velkdirect.sock"
+
+
+def _socket_path() -> str:
+    """The socket the library calls: VELKDIRECT_SOCKET when set (the library
+    reads it with secure_getenv; a Python script is never set-id), else
+    SOCKET_PATH."""
+    return os.environ.get("VELKDIRECT_SOCKET") or SOCKET_PATH
 
 # A call that fails after this long ran into the library's 25 s bound.
 _TIMEOUT_SECONDS = 24.0
@@ -106,13 +113,14 @@ def _trusted(uid: int) -> bool:
 def diagnose(elapsed: float, subject: str = "") -> DaemonUnreachable:
     """Looks at the socket now and tells why a call that ran ``elapsed``
     seconds got no answer: the checks, in order, of the ``velkdirect`` tool."""
-    unreachable = f"cannot reach the management daemon at {SOCKET_PATH}"
+    path = _socket_path()
+    unreachable = f"cannot reach the management daemon at {path}"
 
     def fail(reason: Unreachable, message: str) -> DaemonUnreachable:
         return DaemonUnreachable(reason, message, subject)
 
     try:
-        st = os.lstat(SOCKET_PATH)
+        st = os.lstat(path)
     except FileNotFoundError:
         return fail(Unreachable.NO_SOCKET,
                     f"{unreachable}: there is no socket file (is the daemon running? velkd-sim starts one)")
@@ -122,7 +130,7 @@ def diagnose(elapsed: float, subject: str = "") -> DaemonUnreachable:
         return fail(Unreachable.NOT_A_SOCKET, f"{unreachable}: the path is not a socket")
     with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
         try:
-            probe.connect(SOCKET_PATH)
+            probe.connect(path)
         except PermissionError:
             owner, group = _user(st.st_uid), _group(st.st_gid)
             if st.st_mode & stat.S_IWGRP:
@@ -131,7 +139,7 @@ def diagnose(elapsed: float, subject: str = "") -> DaemonUnreachable:
             else:
                 hint = (f"connecting needs write permission on the socket, which only {owner} has: run as "
                         f"{owner}, or have the socket made group-writable (mode 0660) for a group you are in")
-            return fail(Unreachable.PERMISSION, f"permission denied on {SOCKET_PATH} ({owner}:{group}, "
+            return fail(Unreachable.PERMISSION, f"permission denied on {path} ({owner}:{group}, "
                         f"mode {st.st_mode & 0o7777:04o})\nhint: {hint}")
         except ConnectionRefusedError:
             return fail(Unreachable.NOT_LISTENING, f"{unreachable}: nothing is listening on the socket "
@@ -147,8 +155,8 @@ def diagnose(elapsed: float, subject: str = "") -> DaemonUnreachable:
     what = f"the call about {subject}" if subject else "the call"
     if elapsed >= _TIMEOUT_SECONDS:
         return fail(Unreachable.TIMED_OUT,
-                    f"the daemon at {SOCKET_PATH} accepted {what} but did not answer within 25 s (timed out)")
-    return fail(Unreachable.FAILED, f"the daemon at {SOCKET_PATH} accepted {what} but failed it: it answered "
+                    f"the daemon at {path} accepted {what} but did not answer within 25 s (timed out)")
+    return fail(Unreachable.FAILED, f"the daemon at {path} accepted {what} but failed it: it answered "
                 "something that is not this protocol, or closed the connection")
 
 
